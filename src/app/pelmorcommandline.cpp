@@ -1,0 +1,28 @@
+#include "pelmorcommandline.h"
+
+PelmorCommandLine PelmorCommandLine::parse(const QStringList &userArguments)
+{
+    PelmorCommandLine result;
+    if (userArguments.isEmpty())
+        return result;
+
+    for (int i = 0; i < userArguments.size(); ++i) {
+        const QString &argument = userArguments.at(i);
+        if (argument == QLatin1String("--heartbeat")) {
+            result.heartbeat = true;
+        } else if (argument == QLatin1String("--init-receiver")) {
+            result.initReceiver = true;
+        } else if (argument == QLatin1String("--config") && i + 1 < userArguments.size()) {
+            result.configPath = userArguments.at(++i);
+        } else if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
+            result.outcome = Outcome::Help;
+            return result;
+        } else {
+            result.outcome = Outcome::UnknownArgument;
+            result.unknownArgument = argument;
+            return result;
+        }
+    }
+    result.outcome = result.heartbeat != result.initReceiver ? Outcome::Run : Outcome::UsageError;
+    return result;
+}
