@@ -1,0 +1,132 @@
+#include "helperrun.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QTest>
+
+VirtualReceiver::VirtualReceiver()
+{
+    // Nothing attached until a test scripts it.
+    writeFile(QStringLiteral("receiver.script"), "# virtual receiver\n");
+}
+
+QString VirtualReceiver::addNode(const QString &name)
+{
+    const QString path = scratch.filePath(name);
+    QFile::link(QStringLiteral("/dev/null"), path);
+    return path;
+}
+
+void VirtualReceiver::script(const QString &directive)
+{
+    QFile file(scriptPath());
+    file.open(QIODevice::Append);
+    file.write(directive.toUtf8() + '\n');
+}
+
+QString VirtualReceiver::writeFile(const QString &name, const QByteArray &contents)
+{
+    const QString path = scratch.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(contents);
+    return path;
+}
+
+QStringList VirtualReceiver::calls() const
+{
+    QFile file(logPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QList<QStringList> VirtualReceiver::calls(const QString &operation) const
+{
+    QList<QStringList> matching;
+    for (const QString &line : calls()) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.first() == operation)
+            matching.append(fields);
+    }
+    return matching;
+}
+
+QString VirtualReceiver::scriptPath() const
+{
+    return scratch.filePath(QStringLiteral("receiver.script"));
+}
+
+QString VirtualReceiver::logPath() const
+{
+    return scratch.filePath(QStringLiteral("receiver.log"));
+}
+
+QString helperBinary()
+{
+    return QStringLiteral(PELMOR_HELPER_BINARY);
+}
+
+QString copyHelperTo(const QString &folder)
+{
+    const QString copy = folder + QStringLiteral("/pelmor-helper");
+    QFile::remove(copy);
+    if (!QFile::copy(helperBinary(), copy))
+        qFatal("cannot copy the binary to %s", qPrintable(folder));
+    return copy;
+}
+
+QString inScratch(QString text, const QString &folder)
+{
+    return text.replace(QLatin1Char('@'), folder);
+}
+
+QByteArray inScratch(const QByteArray &text, const QString &folder)
+{
+    return QByteArray(text).replace('@', folder.toUtf8());
+}
+
+QString hexOf(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex());
+}
+
+HelperRun runHelper(
+    const QStringList &arguments, const VirtualReceiver *receiver, int timeoutMs, const QString &program)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.remove(QStringLiteral("FAKEHID_SCRIPT"));
+    environment.remove(QStringLiteral("FAKEHID_LOG"));
+    if (receiver) {
+        const QString previous = environment.value(QStringLiteral("LD_LIBRARY_PATH"));
+        const QString fake = QStringLiteral(PELMOR_VIRTUAL_RECEIVER_DIR);
+        environment.insert(QStringLiteral("LD_LIBRARY_PATH"),
+            previous.isEmpty() ? fake : fake + QLatin1Char(':') + previous);
+        environment.insert(QStringLiteral("FAKEHID_SCRIPT"), receiver->scriptPath());
+        environment.insert(QStringLiteral("FAKEHID_LOG"), receiver->logPath());
+    }
+
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program.isEmpty() ? helperBinary() : program, arguments);
+    HelperRun run;
+    run.finished = process.waitForFinished(timeoutMs);
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    run.elapsedMs = timer.elapsed();
+    run.exitCode = process.exitCode();
+    run.exitStatus = process.exitStatus();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
