@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(g++ make cmake pkg-config qtbase5-dev libhidapi-dev)
 case "${1:-build}" in
   build) ;;
-  test) packages+=() ;;
+  test) packages+=(dpkg-dev file man-db groff-base systemd) ;;
   *) echo "usage: $0 build|test" >&2; exit 2 ;;
 esac
 
