@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs every test. Stops at the first
-# stage that fails; the main test suite runs last.
+# stage that fails; the full test suite runs last.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -10,7 +10,22 @@ jobs=$(nproc)
 echo "== Debian package: build, install for real, remove =="
 tests/deploy/package-test.sh .
 
-echo "== Build and test (warnings are errors) =="
-cmake -S . -B build -DPELMOR_WERROR=ON
-cmake --build build -j"$jobs"
+echo "== Fuzzing: each target for 60 s under the sanitizers =="
+tools/fuzz.sh 60
+
+echo "== AddressSanitizer, UndefinedBehaviorSanitizer, LeakSanitizer: the whole suite =="
+cmake -S . -B build-sanitize -DPELMOR_SANITIZE=ON -DPELMOR_WERROR=ON >/dev/null
+cmake --build build-sanitize -j"$jobs" >/dev/null
+(cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j"$jobs")
+
+echo "== Build (warnings are errors) =="
+cmake -S . -B build -DPELMOR_WERROR=ON >/dev/null
+cmake --build build -j"$jobs" >/dev/null
+
+echo "== End-to-end tests with the binary under valgrind memcheck =="
+(cd build && PELMOR_TEST_WRAPPER="valgrind --error-exitcode=99 -q --leak-check=full --errors-for-leak-kinds=definite" \
+  ctest --output-on-failure -j"$jobs" -R '^tst_(cli|initreceiver|heartbeat|hostile)$')
+
+echo "== The whole suite =="
 (cd build && ctest --output-on-failure -j"$jobs")

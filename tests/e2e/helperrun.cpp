@@ -96,8 +96,7 @@ QString hexOf(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex());
 }
 
-HelperRun runHelper(
-    const QStringList &arguments, const VirtualReceiver *receiver, int timeoutMs, const QString &program)
+QProcessEnvironment helperEnvironment(const VirtualReceiver *receiver)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
@@ -107,16 +106,32 @@ HelperRun runHelper(
         const QString previous = environment.value(QStringLiteral("LD_LIBRARY_PATH"));
         const QString fake = QStringLiteral(PELMOR_VIRTUAL_RECEIVER_DIR);
         environment.insert(QStringLiteral("LD_LIBRARY_PATH"),
-            previous.isEmpty() ? fake : fake + QLatin1Char(':') + previous);
+                           previous.isEmpty() ? fake : fake + QLatin1Char(':') + previous);
         environment.insert(QStringLiteral("FAKEHID_SCRIPT"), receiver->scriptPath());
         environment.insert(QStringLiteral("FAKEHID_LOG"), receiver->logPath());
     }
+    return environment;
+}
 
+void startHelper(QProcess *process, const QStringList &arguments, const VirtualReceiver *receiver,
+                 const QString &program)
+{
+    process->setProcessEnvironment(helperEnvironment(receiver));
+    // PELMOR_TEST_WRAPPER runs the binary under a checker, e.g. valgrind.
+    QStringList command = QProcessEnvironment::systemEnvironment()
+                              .value(QStringLiteral("PELMOR_TEST_WRAPPER"))
+                              .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    command << (program.isEmpty() ? helperBinary() : program) << arguments;
+    process->start(command.takeFirst(), command);
+}
+
+HelperRun runHelper(const QStringList &arguments, const VirtualReceiver *receiver, int timeoutMs,
+                    const QString &program)
+{
     QProcess process;
-    process.setProcessEnvironment(environment);
     QElapsedTimer timer;
     timer.start();
-    process.start(program.isEmpty() ? helperBinary() : program, arguments);
+    startHelper(&process, arguments, receiver, program);
     HelperRun run;
     run.finished = process.waitForFinished(timeoutMs);
     if (!run.finished) {

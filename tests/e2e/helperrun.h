@@ -47,6 +47,10 @@ struct HelperRun {
 HelperRun runHelper(const QStringList &arguments, const VirtualReceiver *receiver = nullptr,
     int timeoutMs = 30000, const QString &program = QString());
 
+// Starts the binary (or program) like runHelper, without waiting for it.
+void startHelper(QProcess *process, const QStringList &arguments, const VirtualReceiver *receiver,
+                 const QString &program = QString());
+
 // The path of the shipped binary.
 QString helperBinary();
 
