@@ -29,3 +29,6 @@ echo "== End-to-end tests with the binary under valgrind memcheck =="
 
 echo "== The whole suite =="
 (cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== Real-kernel lab: the shipped binary on real hidraw nodes in virtual machines =="
+tests/lab/run-lab.sh all
