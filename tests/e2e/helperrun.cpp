@@ -6,6 +6,10 @@
 #include <QProcessEnvironment>
 #include <QTest>
 
+const QByteArray UsageText = "Usage:\n"
+                             "  pelmor-helper --heartbeat [--config PATH]\n"
+                             "  pelmor-helper --init-receiver [--config PATH]\n";
+
 VirtualReceiver::VirtualReceiver()
 {
     // Nothing attached until a test scripts it.
@@ -57,6 +61,19 @@ QList<QStringList> VirtualReceiver::calls(const QString &operation) const
     return matching;
 }
 
+int VirtualReceiver::mostOpenAtOnce() const
+{
+    int open = 0;
+    int most = 0;
+    for (const QString &call : calls()) {
+        if (call.startsWith(QLatin1String("open\t")) && !call.endsWith(QLatin1String("null")))
+            most = qMax(most, ++open);
+        else if (call.startsWith(QLatin1String("close\t")))
+            --open;
+    }
+    return most;
+}
+
 QString VirtualReceiver::scriptPath() const
 {
     return scratch.filePath(QStringLiteral("receiver.script"));
@@ -106,15 +123,15 @@ QProcessEnvironment helperEnvironment(const VirtualReceiver *receiver)
         const QString previous = environment.value(QStringLiteral("LD_LIBRARY_PATH"));
         const QString fake = QStringLiteral(PELMOR_VIRTUAL_RECEIVER_DIR);
         environment.insert(QStringLiteral("LD_LIBRARY_PATH"),
-                           previous.isEmpty() ? fake : fake + QLatin1Char(':') + previous);
+            previous.isEmpty() ? fake : fake + QLatin1Char(':') + previous);
         environment.insert(QStringLiteral("FAKEHID_SCRIPT"), receiver->scriptPath());
         environment.insert(QStringLiteral("FAKEHID_LOG"), receiver->logPath());
     }
     return environment;
 }
 
-void startHelper(QProcess *process, const QStringList &arguments, const VirtualReceiver *receiver,
-                 const QString &program)
+void startHelper(
+    QProcess *process, const QStringList &arguments, const VirtualReceiver *receiver, const QString &program)
 {
     process->setProcessEnvironment(helperEnvironment(receiver));
     // PELMOR_TEST_WRAPPER runs the binary under a checker, e.g. valgrind.
@@ -125,8 +142,8 @@ void startHelper(QProcess *process, const QStringList &arguments, const VirtualR
     process->start(command.takeFirst(), command);
 }
 
-HelperRun runHelper(const QStringList &arguments, const VirtualReceiver *receiver, int timeoutMs,
-                    const QString &program)
+HelperRun runHelper(
+    const QStringList &arguments, const VirtualReceiver *receiver, int timeoutMs, const QString &program)
 {
     QProcess process;
     QElapsedTimer timer;

@@ -26,12 +26,17 @@ public:
     QStringList calls() const;
     // The fields of every recorded call of operation.
     QList<QStringList> calls(const QString &operation) const;
+    // The most devices the binary held open at one moment.
+    int mostOpenAtOnce() const;
     QString scriptPath() const;
     QString logPath() const;
 
 private:
     QTemporaryDir scratch;
 };
+
+// The usage text, as the tool writes it to standard error.
+extern const QByteArray UsageText;
 
 struct HelperRun {
     int exitCode = -1;
@@ -49,7 +54,7 @@ HelperRun runHelper(const QStringList &arguments, const VirtualReceiver *receive
 
 // Starts the binary (or program) like runHelper, without waiting for it.
 void startHelper(QProcess *process, const QStringList &arguments, const VirtualReceiver *receiver,
-                 const QString &program = QString());
+    const QString &program = QString());
 
 // The path of the shipped binary.
 QString helperBinary();

@@ -3,14 +3,6 @@
 #include <QDir>
 #include <QTest>
 
-namespace {
-
-const QByteArray Usage = "Usage:\n"
-                         "  pelmor-helper --heartbeat [--config PATH]\n"
-                         "  pelmor-helper --init-receiver [--config PATH]\n";
-
-} // namespace
-
 class TestCli : public QObject {
     Q_OBJECT
 
@@ -21,26 +13,28 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("err");
 
-        QTest::newRow("no arguments") << QStringList() << 2 << Usage;
-        QTest::newRow("--help") << QStringList { "--help" } << 0 << Usage;
-        QTest::newRow("-h") << QStringList { "-h" } << 0 << Usage;
+        QTest::newRow("no arguments") << QStringList() << 2 << UsageText;
+        QTest::newRow("--help") << QStringList { "--help" } << 0 << UsageText;
+        QTest::newRow("-h") << QStringList { "-h" } << 0 << UsageText;
         QTest::newRow("help after a mode runs nothing")
-            << QStringList { "--heartbeat", "--help" } << 0 << Usage;
-        QTest::newRow("help before an unknown argument") << QStringList { "--help", "--bogus" } << 0 << Usage;
-        QTest::newRow("both modes") << QStringList { "--heartbeat", "--init-receiver" } << 2 << Usage;
-        QTest::newRow("config but no mode") << QStringList { "--config", "/nonexistent.conf" } << 2 << Usage;
+            << QStringList { "--heartbeat", "--help" } << 0 << UsageText;
+        QTest::newRow("help before an unknown argument")
+            << QStringList { "--help", "--bogus" } << 0 << UsageText;
+        QTest::newRow("both modes") << QStringList { "--heartbeat", "--init-receiver" } << 2 << UsageText;
+        QTest::newRow("config but no mode")
+            << QStringList { "--config", "/nonexistent.conf" } << 2 << UsageText;
         QTest::newRow("config as last argument")
-            << QStringList { "--heartbeat", "--config" } << 2 << "未知参数: --config\n" + Usage;
+            << QStringList { "--heartbeat", "--config" } << 2 << "未知参数: --config\n" + UsageText;
         QTest::newRow("unknown before help")
-            << QStringList { "--bogus", "--help" } << 2 << "未知参数: --bogus\n" + Usage;
+            << QStringList { "--bogus", "--help" } << 2 << "未知参数: --bogus\n" + UsageText;
         QTest::newRow("upper case") << QStringList { "--HEARTBEAT" } << 2
-                                    << "未知参数: --HEARTBEAT\n" + Usage;
+                                    << "未知参数: --HEARTBEAT\n" + UsageText;
         QTest::newRow("config joined by '='") << QStringList { "--init-receiver", "--config=a.conf" } << 2
-                                              << "未知参数: --config=a.conf\n" + Usage;
-        QTest::newRow("empty argument") << QStringList { "" } << 2 << "未知参数: \n" + Usage;
+                                              << "未知参数: --config=a.conf\n" + UsageText;
+        QTest::newRow("empty argument") << QStringList { "" } << 2 << "未知参数: \n" + UsageText;
         QTest::newRow("format directives are text")
-            << QStringList { "%s%n%x%%" } << 2 << "未知参数: %s%n%x%%\n" + Usage;
-        QTest::newRow("non-ASCII") << QStringList { "--心跳" } << 2 << "未知参数: --心跳\n" + Usage;
+            << QStringList { "%s%n%x%%" } << 2 << "未知参数: %s%n%x%%\n" + UsageText;
+        QTest::newRow("non-ASCII") << QStringList { "--心跳" } << 2 << "未知参数: --心跳\n" + UsageText;
     }
 
     // Usage errors and help end the run before any file or device is looked

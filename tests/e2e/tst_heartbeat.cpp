@@ -128,13 +128,7 @@ void TestHeartbeat::heartbeat()
     if (!writes.isEmpty() && writes.first() == Defaults)
         QCOMPARE(handles.first(), features.first().at(1)); // the fallback uses the same open handle
 
-    int open = 0;
-    for (const QString &call : receiver.calls()) {
-        if (call.startsWith(QLatin1String("open\t")) && !call.endsWith(QLatin1String("null")))
-            QCOMPARE(++open, 1);
-        else if (call.startsWith(QLatin1String("close\t")))
-            --open;
-    }
+    QVERIFY(receiver.mostOpenAtOnce() <= 1);
     if (!receiver.calls().isEmpty())
         QCOMPARE(receiver.calls().last(), QStringLiteral("exit\topen=0\tenumerations=0"));
 }

@@ -9,10 +9,6 @@
 
 namespace {
 
-const QByteArray Usage = "Usage:\n"
-                         "  pelmor-helper --heartbeat [--config PATH]\n"
-                         "  pelmor-helper --init-receiver [--config PATH]\n";
-
 // Waits up to timeoutMs for the receiver's record to hold count calls of
 // operation.
 bool waitForCalls(const VirtualReceiver &receiver, const QString &operation, int count, int timeoutMs)
@@ -27,8 +23,7 @@ bool waitForCalls(const VirtualReceiver &receiver, const QString &operation, int
 
 } // namespace
 
-class TestHostile : public QObject
-{
+class TestHostile : public QObject {
     Q_OBJECT
 
 private slots:
@@ -58,9 +53,11 @@ void TestHostile::configurationSources_data()
     if (geteuid() != 0) // root reads any file
         QTest::newRow("no read permission") << "@/locked.conf" << QByteArray("speed=1\n") << false << 4;
     QTest::newRow("binary garbage around a good line")
-        << "@/garbage.conf" << QByteArray("\x00\xff\xfe\x80 speed=1\nspeed=3\n\xc3\x28=\x00\n", 22) << true << 3;
-    QTest::newRow("a line of several megabytes")
-        << "@/long-line.conf" << "speed=2 " + QByteArray(3 * 1024 * 1024, 'x') + "\n" << false << 4;
+        << "@/garbage.conf" << QByteArray("\x00\xff\xfe\x80 speed=1\nspeed=3\n\xc3\x28=\x00\n", 22) << true
+        << 3;
+    QTest::newRow("a line of several megabytes") << "@/long-line.conf"
+                                                 << "speed=2 " + QByteArray(3 * 1024 * 1024, 'x') + "\n"
+                                                 << false << 4;
     QByteArray millionLines(1000000, '\n');
     millionLines.append("speed=2\n");
     QTest::newRow("a million lines") << "@/million.conf" << millionLines << true << 2;
@@ -86,11 +83,13 @@ void TestHostile::configurationSources()
     if (path.endsWith(QLatin1String("/locked.conf")))
         QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
 
-    const HelperRun run = runHelper({QStringLiteral("--init-receiver"), QStringLiteral("--config"), path}, &receiver);
+    const HelperRun run
+        = runHelper({ QStringLiteral("--init-receiver"), QStringLiteral("--config"), path }, &receiver);
     QVERIFY(run.finished);
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
     const QByteArray local = path.toUtf8();
-    const QByteArray progress = QStringLiteral("正在配置设备 %1 (speed=%2, poll=1000Hz)...\n").arg(interface).arg(speed).toUtf8();
+    const QByteArray progress
+        = QStringLiteral("正在配置设备 %1 (speed=%2, poll=1000Hz)...\n").arg(interface).arg(speed).toUtf8();
     COMPARE_LINES(run.out, loaded ? "已加载配置: " + local + "\n" + progress : progress);
     COMPARE_LINES(run.err, loaded ? QByteArray() : "警告: 无法读取配置 " + local + "，使用内置默认值\n");
     QCOMPARE(run.exitCode, 0);
@@ -107,14 +106,17 @@ void TestHostile::slowPipeIsReadToItsEnd()
     QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
 
     QProcess writer;
-    writer.start(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                         QStringLiteral("exec >\"$0\"; printf 'speed=3\\n'; sleep 0.5; "
-                                                        "printf 'poll_hz=500\\n'"),
-                                         fifo});
-    const HelperRun run = runHelper({QStringLiteral("--init-receiver"), QStringLiteral("--config"), fifo}, &receiver);
+    writer.start(QStringLiteral("sh"),
+        { QStringLiteral("-c"),
+            QStringLiteral("exec >\"$0\"; printf 'speed=3\\n'; sleep 0.5; "
+                           "printf 'poll_hz=500\\n'"),
+            fifo });
+    const HelperRun run
+        = runHelper({ QStringLiteral("--init-receiver"), QStringLiteral("--config"), fifo }, &receiver);
     QVERIFY(writer.waitForFinished());
-    COMPARE_LINES(run.out, "已加载配置: " + fifo.toUtf8() + "\n正在配置设备 " + interface.toUtf8()
-                               + " (speed=3, poll=500Hz)...\n");
+    COMPARE_LINES(run.out,
+        "已加载配置: " + fifo.toUtf8() + "\n正在配置设备 " + interface.toUtf8()
+            + " (speed=3, poll=500Hz)...\n");
     QCOMPARE(run.err, QByteArray());
     QCOMPARE(run.exitCode, 0);
 }
@@ -126,10 +128,10 @@ void TestHostile::infiniteStartupDelaySleepsWithoutTouchingDevices()
     VirtualReceiver receiver;
     const QString node = receiver.addNode(QStringLiteral("node"));
     receiver.script(QStringLiteral("device ") + node);
-    const QString config = receiver.writeFile(QStringLiteral("pelmor.conf"),
-                                              "heartbeat_startup_delay_sec=inf\ndevice_path=" + node.toUtf8());
+    const QString config = receiver.writeFile(
+        QStringLiteral("pelmor.conf"), "heartbeat_startup_delay_sec=inf\ndevice_path=" + node.toUtf8());
     QProcess process;
-    startHelper(&process, {QStringLiteral("--heartbeat"), QStringLiteral("--config"), config}, &receiver);
+    startHelper(&process, { QStringLiteral("--heartbeat"), QStringLiteral("--config"), config }, &receiver);
     QVERIFY(process.waitForStarted());
     QVERIFY2(!process.waitForFinished(1500), process.readAllStandardError().constData());
     QCOMPARE(receiver.calls(), QStringList());
@@ -142,13 +144,13 @@ void TestHostile::hugeIntervalSleepsAfterOneHeartbeat()
     VirtualReceiver receiver;
     const QString node = receiver.addNode(QStringLiteral("node"));
     receiver.script(QStringLiteral("device ") + node);
-    const QString config = receiver.writeFile(
-        QStringLiteral("pelmor.conf"),
+    const QString config = receiver.writeFile(QStringLiteral("pelmor.conf"),
         "heartbeat_startup_delay_sec=1e-300\nheartbeat_interval_sec=1e300\ndevice_path=" + node.toUtf8());
     QProcess process;
-    startHelper(&process, {QStringLiteral("--heartbeat"), QStringLiteral("--config"), config}, &receiver);
+    startHelper(&process, { QStringLiteral("--heartbeat"), QStringLiteral("--config"), config }, &receiver);
     QVERIFY(process.waitForStarted());
-    QVERIFY2(waitForCalls(receiver, QStringLiteral("write"), 1, 10000), qPrintable(receiver.calls().join('\n')));
+    QVERIFY2(
+        waitForCalls(receiver, QStringLiteral("write"), 1, 10000), qPrintable(receiver.calls().join('\n')));
     QVERIFY2(!process.waitForFinished(500), process.readAllStandardError().constData());
     QCOMPARE(receiver.calls(QStringLiteral("feature")).size(), 1);
     QCOMPARE(receiver.calls(QStringLiteral("write")).size(), 1);
@@ -162,11 +164,12 @@ void TestHostile::refusedTimingsKeepTheDefaults()
     const QString node = receiver.addNode(QStringLiteral("node"));
     receiver.script(QStringLiteral("device %1\nvanish %1 write 1").arg(node));
     const QString config = receiver.writeFile(QStringLiteral("pelmor.conf"),
-                                              "heartbeat_interval_sec=nan\nheartbeat_interval_sec=-inf\n"
-                                              "heartbeat_interval_sec=1e-300\nheartbeat_startup_delay_sec=nan\n"
-                                              "heartbeat_startup_delay_sec=-inf\ndevice_path="
-                                                  + node.toUtf8());
-    const HelperRun run = runHelper({QStringLiteral("--heartbeat"), QStringLiteral("--config"), config}, &receiver);
+        "heartbeat_interval_sec=nan\nheartbeat_interval_sec=-inf\n"
+        "heartbeat_interval_sec=1e-300\nheartbeat_startup_delay_sec=nan\n"
+        "heartbeat_startup_delay_sec=-inf\ndevice_path="
+            + node.toUtf8());
+    const HelperRun run
+        = runHelper({ QStringLiteral("--heartbeat"), QStringLiteral("--config"), config }, &receiver);
     QVERIFY(run.out.contains("(间隔 2.00 秒)"));
     QVERIFY2(run.elapsedMs >= 2500, "the default delay and interval");
     QCOMPARE(run.exitCode, 0);
@@ -181,19 +184,19 @@ void TestHostile::hostileArguments_data()
     QTest::addColumn<QByteArray>("err");
 
     QTest::newRow("invalid UTF-8 shows as replacement characters")
-        << QStringList{"-c", "exec \"$0\" \"$(printf '\\377\\376')\"", helperBinary()} << QByteArray("sh") << 2
-        << QByteArray() << "未知参数: \xef\xbf\xbd\xef\xbf\xbd\n" + Usage;
+        << QStringList { "-c", "exec \"$0\" \"$(printf '\\377\\376')\"", helperBinary() } << QByteArray("sh")
+        << 2 << QByteArray() << "未知参数: \xef\xbf\xbd\xef\xbf\xbd\n" + UsageText;
     QStringList many;
     for (int i = 0; i < 5000; ++i)
         many << QStringLiteral("--heartbeat") << QStringLiteral("--config") << QStringLiteral("%n%s");
-    QTest::newRow("thousands of arguments") << (QStringList(many) << QStringLiteral("--help")) << QByteArray() << 0
-                                            << QByteArray() << Usage;
+    QTest::newRow("thousands of arguments")
+        << (QStringList(many) << QStringLiteral("--help")) << QByteArray() << 0 << QByteArray() << UsageText;
     QTest::newRow("thousands of arguments, then an unknown one")
         << (QStringList(many) << QStringLiteral("%s%s%s%n")) << QByteArray() << 2 << QByteArray()
-        << "未知参数: %s%s%s%n\n" + Usage;
+        << "未知参数: %s%s%s%n\n" + UsageText;
     const QString longPath = QStringLiteral("/nonexistent/%s/") + QString(100000, QLatin1Char('p'));
     QTest::newRow("a very long configuration path")
-        << QStringList{"--init-receiver", "--config", longPath} << QByteArray() << 0
+        << QStringList { "--init-receiver", "--config", longPath } << QByteArray() << 0
         << QByteArray("正在配置设备 @/if1 (speed=4, poll=1000Hz)...\n")
         << "警告: 无法读取配置 " + longPath.toUtf8() + "，使用内置默认值\n";
 }
@@ -208,8 +211,8 @@ void TestHostile::hostileArguments()
     VirtualReceiver receiver;
     receiver.addNode(QStringLiteral("if1"));
     receiver.script(inScratch(QStringLiteral("enum 1 @/if1"), receiver.dir()));
-    const HelperRun run = runHelper(arguments, &receiver, 30000,
-                                    program.isEmpty() ? QString() : QString::fromLatin1(program));
+    const HelperRun run = runHelper(
+        arguments, &receiver, 30000, program.isEmpty() ? QString() : QString::fromLatin1(program));
     QVERIFY(run.finished);
     COMPARE_LINES(run.out, inScratch(out, receiver.dir()));
     COMPARE_LINES(run.err, err);
@@ -226,24 +229,32 @@ void TestHostile::libraryFaults_data()
 
     const QByteArray loaded = "已加载配置: @/pelmor.conf\n";
     const QByteArray progress = "正在配置设备 @/if1 (speed=4, poll=1000Hz)...\n";
-    QTest::newRow("library start-up fails") << "--init-receiver" << "init fail\nenum 1 @/if1" << 0
-                                            << loaded + progress << QByteArray();
-    QTest::newRow("empty error text") << "--init-receiver" << "enum 1 @/if1\nfeature @/if1 fail\nerror @/if1 empty"
-                                      << 1 << loaded + progress << QByteArray("  发送失败: send_feature\n");
+    QTest::newRow("library start-up fails")
+        << "--init-receiver"
+        << "init fail\nenum 1 @/if1" << 0 << loaded + progress << QByteArray();
+    QTest::newRow("empty error text") << "--init-receiver"
+                                      << "enum 1 @/if1\nfeature @/if1 fail\nerror @/if1 empty" << 1
+                                      << loaded + progress << QByteArray("  发送失败: send_feature\n");
     const QByteArray longText(20000, 'e');
     QTest::newRow("long error text") << "--init-receiver"
-                                     << QString::fromLatin1("enum 1 @/if1\nfeature @/if1 fail\nerror @/if1 text " + longText) << 1
-                                     << loaded + progress << "  发送失败: send_feature: " + longText + "\n";
+                                     << QString::fromLatin1(
+                                            "enum 1 @/if1\nfeature @/if1 fail\nerror @/if1 text " + longText)
+                                     << 1 << loaded + progress
+                                     << "  发送失败: send_feature: " + longText + "\n";
     QTest::newRow("format directives in an error text")
-        << "--init-receiver" << "enum 1 @/if1\nfeature @/if1 fail\nerror @/if1 text %s%n%x" << 1 << loaded + progress
+        << "--init-receiver"
+        << "enum 1 @/if1\nfeature @/if1 fail\nerror @/if1 text %s%n%x" << 1 << loaded + progress
         << QByteArray("  发送失败: send_feature: %s%n%x\n");
     QTest::newRow("node gone between the presence check and the open")
-        << "--heartbeat" << "device @/设备\nvanish @/设备 open 1" << 1 << loaded
+        << "--heartbeat"
+        << "device @/设备\nvanish @/设备 open 1" << 1 << loaded
         << QByteArray("打开设备失败: 无法打开设备: @/设备\n");
     QTest::newRow("non-ASCII node, every report refused")
-        << "--heartbeat" << "device @/设备\nfeature @/设备 fail\nwrite @/设备 fail\nvanish @/设备 write 2" << 0
-        << loaded + "正在发送 Feature 初始化配置 (speed=4, poll=1000Hz)...\n进入心跳维持模式 (间隔 0.06 秒)...\n"
-               "设备已移除，退出心跳。\n"
+        << "--heartbeat"
+        << "device @/设备\nfeature @/设备 fail\nwrite @/设备 fail\nvanish @/设备 write 2" << 0
+        << loaded
+            + "正在发送 Feature 初始化配置 (speed=4, poll=1000Hz)...\n进入心跳维持模式 (间隔 0.06 秒)...\n"
+              "设备已移除，退出心跳。\n"
         << QByteArray("send-feature 失败，尝试 send-output: send_feature: Input/output error\n"
                       "初始化失败: send_output: Input/output error\n"
                       "心跳失败: send_output: Input/output error\n");
@@ -261,10 +272,11 @@ void TestHostile::libraryFaults()
     receiver.addNode(QStringLiteral("if1"));
     receiver.addNode(QStringLiteral("设备"));
     receiver.script(inScratch(script, dir));
-    const QString config = receiver.writeFile(
-        QStringLiteral("pelmor.conf"),
-        inScratch(QByteArray("device_path=@/设备\nheartbeat_startup_delay_sec=0\nheartbeat_interval_sec=0.06\n"), dir));
-    const HelperRun run = runHelper({mode, QStringLiteral("--config"), config}, &receiver);
+    const QString config = receiver.writeFile(QStringLiteral("pelmor.conf"),
+        inScratch(
+            QByteArray("device_path=@/设备\nheartbeat_startup_delay_sec=0\nheartbeat_interval_sec=0.06\n"),
+            dir));
+    const HelperRun run = runHelper({ mode, QStringLiteral("--config"), config }, &receiver);
     QVERIFY(run.finished);
     COMPARE_LINES(run.out, inScratch(out, dir));
     COMPARE_LINES(run.err, inScratch(err, dir));

@@ -128,13 +128,7 @@ void TestInitReceiver::initReceiver()
     // One start-up, and at most one device open at any moment.
     const QStringList calls = receiver.calls();
     QCOMPARE(calls.count(QStringLiteral("init\t->\t0")), 1);
-    int open = 0;
-    for (const QString &call : calls) {
-        if (call.startsWith(QLatin1String("open\t")) && !call.endsWith(QLatin1String("null")))
-            QCOMPARE(++open, 1);
-        else if (call.startsWith(QLatin1String("close\t")))
-            --open;
-    }
+    QVERIFY(receiver.mostOpenAtOnce() <= 1);
     QCOMPARE(calls.last(), QStringLiteral("exit\topen=0\tenumerations=0"));
 }
 

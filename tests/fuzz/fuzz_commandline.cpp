@@ -32,13 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     switch (result.outcome) {
     case Outcome::Run:
         check(result.heartbeat != result.initReceiver, "exactly one mode runs");
-        check(arguments.contains(result.heartbeat ? QStringLiteral("--heartbeat")
-                                                  : QStringLiteral("--init-receiver")),
-              "the mode was asked for");
+        check(arguments.contains(
+                  result.heartbeat ? QStringLiteral("--heartbeat") : QStringLiteral("--init-receiver")),
+            "the mode was asked for");
         break;
     case Outcome::Help:
         check(arguments.contains(QStringLiteral("-h")) || arguments.contains(QStringLiteral("--help")),
-              "help was asked for");
+            "help was asked for");
         break;
     case Outcome::UnknownArgument:
         check(arguments.contains(result.unknownArgument), "the unknown argument was given");

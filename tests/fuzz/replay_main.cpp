@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
 {
     int inputs = 0;
     for (int i = 1; i < argc; ++i) {
-        QStringList files{QString::fromLocal8Bit(argv[i])};
+        QStringList files { QString::fromLocal8Bit(argv[i]) };
         if (QFileInfo(files.first()).isDir()) {
             const QDir dir(files.takeFirst());
             for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
@@ -27,8 +27,8 @@ int main(int argc, char *argv[])
                 return 1;
             }
             const QByteArray data = file.readAll();
-            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(data.constData()),
-                                   static_cast<size_t>(data.size()));
+            LLVMFuzzerTestOneInput(
+                reinterpret_cast<const uint8_t *>(data.constData()), static_cast<size_t>(data.size()));
             ++inputs;
         }
     }
