@@ -27,6 +27,9 @@ echo "== End-to-end tests with the binary under valgrind memcheck =="
 (cd build && PELMOR_TEST_WRAPPER="valgrind --error-exitcode=99 -q --leak-check=full --errors-for-leak-kinds=definite" \
   ctest --output-on-failure -j"$jobs" -R '^tst_(cli|initreceiver|heartbeat|hostile)$')
 
+echo "== Benchmark smoke run (the script still works; figures not checked) =="
+bench/run-bench.sh --smoke
+
 echo "== The whole suite =="
 (cd build && ctest --output-on-failure -j"$jobs")
 
