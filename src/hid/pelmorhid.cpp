@@ -3,7 +3,11 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -12,13 +16,23 @@ bool g_hidInited = false;
 // reach ensureInit().
 QMutex g_hidInitMutex;
 
-// hidapi 0.13 crashes when asked to open an existing path that is not a
-// hidraw node (a regular file, /dev/null is at least a character device).
-// Anything that does not resolve to a character device is refused first.
-bool isCharacterDevice(const QByteArray &path)
+// hidapi 0.13 crashes (a use after free) when asked to open an existing
+// path that is not a hidraw node: a regular file, or a character device such
+// as /dev/null or a serial port. So the path must resolve to a character
+// device that answers the hidraw driver's descriptor-size request before the
+// library is asked to open it.
+bool isHidrawNode(const QByteArray &path)
 {
     struct stat info;
-    return ::stat(path.constData(), &info) == 0 && S_ISCHR(info.st_mode);
+    if (::stat(path.constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    int descriptorSize = 0;
+    const bool hidraw = ::ioctl(fd, HIDIOCGRDESCSIZE, &descriptorSize) == 0;
+    ::close(fd);
+    return hidraw;
 }
 
 } // namespace
@@ -51,7 +65,7 @@ bool PelmorHid::openPath(const QString &path)
         return false;
     }
     const QByteArray utf8 = path.toUtf8();
-    if (isCharacterDevice(utf8))
+    if (isHidrawNode(utf8))
         handle = hid_open_path(utf8.constData());
     if (!handle) {
         lastError = QStringLiteral("无法打开设备: %1").arg(path);

@@ -29,7 +29,7 @@ public:
     // Closes any open device, then opens path in blocking mode. Returns true
     // when the device is open. On false the handle is closed and errorString()
     // is "empty device path", or "无法打开设备: <path>" when the path is not a
-    // character device or the library cannot open it.
+    // hidraw node or the library cannot open it.
     bool openPath(const QString &path);
 
     // Closes the device if one is open. Leaves errorString() as it is.

@@ -22,7 +22,8 @@ class TestHeartbeat : public QObject {
 private slots:
     void heartbeat_data();
     void heartbeat();
-    void regularFileWithTheSystemLibrary();
+    void notHidrawWithTheSystemLibrary_data();
+    void notHidrawWithTheSystemLibrary();
     void intervalIsPrintedWithTwoDecimals();
 };
 
@@ -135,15 +136,25 @@ void TestHeartbeat::heartbeat()
 
 // The system's hidapi crashes when asked to open a path that is not a hidraw
 // node; the tool must refuse such a path itself.
-void TestHeartbeat::regularFileWithTheSystemLibrary()
+void TestHeartbeat::notHidrawWithTheSystemLibrary_data()
 {
+    QTest::addColumn<QString>("device"); // "@" is the scratch folder
+    QTest::newRow("regular file") << "@/not-a-device";
+    QTest::newRow("/dev/null") << "/dev/null";
+    QTest::newRow("/dev/zero") << "/dev/zero";
+}
+
+void TestHeartbeat::notHidrawWithTheSystemLibrary()
+{
+    QFETCH(QString, device);
     VirtualReceiver scratch;
-    const QString file = scratch.writeFile(QStringLiteral("not-a-device"), "plain text\n");
-    const QString config = scratch.writeFile(
-        QStringLiteral("pelmor.conf"), "heartbeat_startup_delay_sec=0\ndevice_path=" + file.toUtf8() + "\n");
+    scratch.writeFile(QStringLiteral("not-a-device"), "plain text\n");
+    device = inScratch(device, scratch.dir());
+    const QString config = scratch.writeFile(QStringLiteral("pelmor.conf"),
+        "heartbeat_startup_delay_sec=0\ndevice_path=" + device.toUtf8() + "\n");
     const HelperRun run = runHelper({ QStringLiteral("--heartbeat"), QStringLiteral("--config"), config });
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
-    COMPARE_LINES(run.err, "打开设备失败: 无法打开设备: " + file.toUtf8() + "\n");
+    COMPARE_LINES(run.err, "打开设备失败: 无法打开设备: " + device.toUtf8() + "\n");
     QCOMPARE(run.exitCode, 1);
 }
 

@@ -27,6 +27,11 @@
 // The last result of a list repeats. An undeclared path cannot be opened.
 // A path under /dev/hidraw aborts the process: tests never touch hardware.
 //
+// The receiver's nodes are links to /dev/null. The fake also stands in for
+// the hidraw driver's answer to HIDIOCGRDESCSIZE on /dev/null (it defines
+// ioctl() and passes every other request on), so that such a link passes the
+// tool's check that a node is hidraw.
+//
 // Record, one line per call, fields separated by tabs:
 //   init  ->  RESULT
 //   enumerate  VID  PID  ->  COUNT

@@ -139,5 +139,15 @@ else
   fail plain-file-device "status $STATUS"
 fi
 
+# /dev/null is a character device but not hidraw: hidapi would crash on it.
+printf 'device_path=/dev/null\nheartbeat_startup_delay_sec=0\n' >/tmp/null.conf
+run_helper --heartbeat --config /tmp/null.conf
+if [ "$STATUS" = 1 ] && same "/dev/null stderr" /tmp/err "打开设备失败: 无法打开设备: /dev/null
+"; then
+  pass devnull-device
+else
+  fail devnull-device "status $STATUS"
+fi
+
 echo "LAB DONE"
 poweroff -f

@@ -130,7 +130,8 @@ if [ "$variant" = uhid ] || [ "$variant" = all ]; then
   kernel=$(fetch_kernel cloud-amd64)
   build_initramfs "$kernel" tests/lab/guest-init.sh "$work/initramfs-uhid.gz" hid hid-generic uhid
   boot uhid "$kernel" "$work/initramfs-uhid.gz" \
-    init-defaults init-config-file init-one-refusing heartbeat-until-unplugged plain-file-device || result=1
+    init-defaults init-config-file init-one-refusing heartbeat-until-unplugged plain-file-device devnull-device \
+    || result=1
 fi
 if [ "$variant" = usb ] || [ "$variant" = all ]; then
   kernel=$(fetch_kernel amd64)

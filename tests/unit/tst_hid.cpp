@@ -108,6 +108,7 @@ private slots:
         QTest::newRow("regular file") << "file" << false;
         QTest::newRow("directory") << "directory" << false;
         QTest::newRow("dangling link") << "dangling" << false;
+        QTest::newRow("character device, not hidraw") << "zero" << false;
         QTest::newRow("library refuses") << "refused" << true;
         QTest::newRow("unknown to the library") << "unknown" << true;
     }
@@ -123,6 +124,9 @@ private slots:
             script(QStringLiteral("device %1").arg(path)); // would open, were it asked
         } else if (kind == QLatin1String("directory")) {
             path = scratch.path();
+        } else if (kind == QLatin1String("zero")) {
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+            script(QStringLiteral("device %1").arg(path)); // would open, were it asked
         } else if (kind == QLatin1String("dangling")) {
             QVERIFY(QFile::link(scratch.filePath(QStringLiteral("nowhere")), path));
         } else if (kind == QLatin1String("refused")) {
