@@ -125,6 +125,16 @@ boot() { # name kernel-folder initramfs scenarios...
   return "$result"
 }
 
+# The lab boots Debian's kernel packages; elsewhere (Ubuntu names them
+# otherwise) it says so and stops without failing.
+apt-cache show linux-image-cloud-amd64 >/dev/null 2>&1 || "${sudo[@]}" apt-get update -q >/dev/null
+for flavour in cloud-amd64 amd64; do
+  if ! apt-cache show "linux-image-$flavour" >/dev/null 2>&1; then
+    echo "SKIP: the lab needs Debian's linux-image-$flavour package, which this machine's apt does not offer"
+    exit 0
+  fi
+done
+
 result=0
 if [ "$variant" = uhid ] || [ "$variant" = all ]; then
   kernel=$(fetch_kernel cloud-amd64)
