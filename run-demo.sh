@@ -70,3 +70,5 @@ printf 'device_path=%s\nheartbeat_interval_sec=0.5\nheartbeat_startup_delay_sec=
 run --heartbeat --config "$scratch/heartbeat.conf"
 echo "What the virtual receiver was sent (it removes its node after the third heartbeat):"
 show_reports
+echo "(The virtual receiver accepts one-byte heartbeats; a real one behind the Linux hidraw"
+echo " driver refuses them with EINVAL, as the README's section on the heartbeat explains.)"
