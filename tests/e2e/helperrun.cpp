@@ -142,6 +142,11 @@ void startHelper(
     process->start(command.takeFirst(), command);
 }
 
+QString reportHex(const char *spacedHex)
+{
+    return hexOf(QByteArray::fromHex(spacedHex));
+}
+
 HelperRun runHelper(
     const QStringList &arguments, const VirtualReceiver *receiver, int timeoutMs, const QString &program)
 {

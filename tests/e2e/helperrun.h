@@ -69,6 +69,8 @@ QByteArray inScratch(const QByteArray &text, const QString &folder);
 
 // Hex text of bytes, as the virtual receiver records them.
 QString hexOf(const QByteArray &bytes);
+// The same for a report written as spaced hex, e.g. "10 00 1C".
+QString reportHex(const char *spacedHex);
 
 // Compares two outputs line by line, so that a failure names the line.
 #define COMPARE_LINES(actual, expected)                                                                      \

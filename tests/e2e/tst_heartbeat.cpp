@@ -9,10 +9,10 @@ const QByteArray Loaded = "已加载配置: @/pelmor.conf\n";
 const QByteArray Sending = "正在发送 Feature 初始化配置 (speed=4, poll=1000Hz)...\n";
 const QByteArray Entering = "进入心跳维持模式 (间隔 0.06 秒)...\n";
 const QByteArray Removed = "设备已移除，退出心跳。\n";
-const QString Defaults = QStringLiteral("10001c0001ff0000000000000000000000030"
-                                        "00a0b0c0f0e0d10001e00000001");
-const QString Level1At125Hz = QStringLiteral("10000a0008ff0000000000000000000000030"
-                                             "00a0b0c0f0e0d10001e00000001");
+const QString Defaults =
+    reportHex("10 00 1C 00 01 FF 00 00 00 00 00 00 00 00 00 00 00 03 00 0A 0B 0C 0F 0E 0D 10 00 1E 00 00 00 01");
+const QString Level1At125Hz =
+    reportHex("10 00 0A 00 08 FF 00 00 00 00 00 00 00 00 00 00 00 03 00 0A 0B 0C 0F 0E 0D 10 00 1E 00 00 00 01");
 
 } // namespace
 

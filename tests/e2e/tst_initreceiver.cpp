@@ -2,15 +2,6 @@
 
 #include <QTest>
 
-namespace {
-
-QString reportHex(const char *spaced)
-{
-    return hexOf(QByteArray::fromHex(spaced));
-}
-
-} // namespace
-
 class TestInitReceiver : public QObject {
     Q_OBJECT
 
