@@ -31,6 +31,9 @@ int main(int argc, char *argv[])
     case PelmorCommandLine::Outcome::Help:
         printUsage();
         return 0;
+    case PelmorCommandLine::Outcome::Version:
+        std::fputs("pelmor-helper " PELMOR_VERSION "\n", stdout);
+        return 0;
     case PelmorCommandLine::Outcome::UnknownArgument:
         std::fprintf(stderr, "未知参数: %s\n", commandLine.unknownArgument.toLocal8Bit().constData());
         printUsage();

@@ -17,6 +17,9 @@ PelmorCommandLine PelmorCommandLine::parse(const QStringList &userArguments)
         } else if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
             result.outcome = Outcome::Help;
             return result;
+        } else if (argument == QLatin1String("--version")) {
+            result.outcome = Outcome::Version;
+            return result;
         } else {
             result.outcome = Outcome::UnknownArgument;
             result.unknownArgument = argument;

@@ -10,6 +10,7 @@ struct PelmorCommandLine {
     enum class Outcome {
         Run, // a mode and an optional configuration path
         Help, // -h or --help: usage on standard error, status 0
+        Version, // --version: "pelmor-helper X.Y.Z" on standard output, status 0
         UnknownArgument, // name unknownArgument, then usage, status 2
         UsageError, // no argument, or not exactly one mode: usage, status 2
     };

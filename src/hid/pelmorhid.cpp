@@ -162,7 +162,7 @@ void PelmorHid::captureError(const char *context)
     const wchar_t *libraryText = hid_error(handle);
     const bool hasContext = context && *context;
     if (libraryText && *libraryText) {
-        const QString text = QString::fromUcs4(reinterpret_cast<const uint *>(libraryText), -1);
+        const QString text = QString::fromUcs4(reinterpret_cast<const char32_t *>(libraryText), -1);
         lastError = hasContext ? QLatin1String(context) + QLatin1String(": ") + text : text;
     } else {
         lastError = hasContext ? QString(QLatin1String(context)) : QStringLiteral("unknown HID error");

@@ -12,44 +12,55 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<QByteArray>("out");
 
-        QTest::newRow("no arguments") << QStringList() << 2 << UsageText;
-        QTest::newRow("--help") << QStringList { "--help" } << 0 << UsageText;
-        QTest::newRow("-h") << QStringList { "-h" } << 0 << UsageText;
+        QTest::newRow("no arguments") << QStringList() << 2 << UsageText << QByteArray();
+        QTest::newRow("--help") << QStringList { "--help" } << 0 << UsageText << QByteArray();
+        QTest::newRow("-h") << QStringList { "-h" } << 0 << UsageText << QByteArray();
         QTest::newRow("help after a mode runs nothing")
-            << QStringList { "--heartbeat", "--help" } << 0 << UsageText;
+            << QStringList { "--heartbeat", "--help" } << 0 << UsageText << QByteArray();
         QTest::newRow("help before an unknown argument")
-            << QStringList { "--help", "--bogus" } << 0 << UsageText;
-        QTest::newRow("both modes") << QStringList { "--heartbeat", "--init-receiver" } << 2 << UsageText;
+            << QStringList { "--help", "--bogus" } << 0 << UsageText << QByteArray();
+        QTest::newRow("both modes") << QStringList { "--heartbeat", "--init-receiver" } << 2 << UsageText
+                                    << QByteArray();
         QTest::newRow("config but no mode")
-            << QStringList { "--config", "/nonexistent.conf" } << 2 << UsageText;
-        QTest::newRow("config as last argument")
-            << QStringList { "--heartbeat", "--config" } << 2 << "未知参数: --config\n" + UsageText;
+            << QStringList { "--config", "/nonexistent.conf" } << 2 << UsageText << QByteArray();
+        QTest::newRow("config as last argument") << QStringList { "--heartbeat", "--config" } << 2
+                                                 << "未知参数: --config\n" + UsageText << QByteArray();
         QTest::newRow("unknown before help")
-            << QStringList { "--bogus", "--help" } << 2 << "未知参数: --bogus\n" + UsageText;
+            << QStringList { "--bogus", "--help" } << 2 << "未知参数: --bogus\n" + UsageText << QByteArray();
         QTest::newRow("upper case") << QStringList { "--HEARTBEAT" } << 2
-                                    << "未知参数: --HEARTBEAT\n" + UsageText;
+                                    << "未知参数: --HEARTBEAT\n" + UsageText << QByteArray();
         QTest::newRow("config joined by '='") << QStringList { "--init-receiver", "--config=a.conf" } << 2
-                                              << "未知参数: --config=a.conf\n" + UsageText;
-        QTest::newRow("empty argument") << QStringList { "" } << 2 << "未知参数: \n" + UsageText;
+                                              << "未知参数: --config=a.conf\n" + UsageText << QByteArray();
+        QTest::newRow("empty argument")
+            << QStringList { "" } << 2 << "未知参数: \n" + UsageText << QByteArray();
         QTest::newRow("format directives are text")
-            << QStringList { "%s%n%x%%" } << 2 << "未知参数: %s%n%x%%\n" + UsageText;
-        QTest::newRow("non-ASCII") << QStringList { "--心跳" } << 2 << "未知参数: --心跳\n" + UsageText;
+            << QStringList { "%s%n%x%%" } << 2 << "未知参数: %s%n%x%%\n" + UsageText << QByteArray();
+        QTest::newRow("--version") << QStringList { "--version" } << 0 << QByteArray()
+                                   << QByteArray("pelmor-helper " PELMOR_VERSION "\n");
+        QTest::newRow("--version ends the walk") << QStringList { "--init-receiver", "--version",
+            "--bogus" } << 0 << QByteArray() << QByteArray("pelmor-helper " PELMOR_VERSION "\n");
+        QTest::newRow("unknown before --version") << QStringList { "--bogus", "--version" } << 2
+                                                  << "未知参数: --bogus\n" + UsageText << QByteArray();
+        QTest::newRow("non-ASCII") << QStringList { "--心跳" } << 2 << "未知参数: --心跳\n" + UsageText
+                                   << QByteArray();
     }
 
-    // Usage errors and help end the run before any file or device is looked
-    // at: the virtual receiver sees no call at all.
+    // Usage errors, help and the version end the run before any file or
+    // device is looked at: the virtual receiver sees no call at all.
     void usage()
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, err);
+        QFETCH(QByteArray, out);
         VirtualReceiver receiver;
         const HelperRun run = runHelper(arguments, &receiver);
         QVERIFY(run.finished);
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         COMPARE_LINES(run.err, err);
-        QCOMPARE(run.out, QByteArray());
+        QCOMPARE(run.out, out);
         QCOMPARE(run.exitCode, exitCode);
         QCOMPARE(receiver.calls(), QStringList());
     }

@@ -40,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(arguments.contains(QStringLiteral("-h")) || arguments.contains(QStringLiteral("--help")),
             "help was asked for");
         break;
+    case Outcome::Version:
+        check(arguments.contains(QStringLiteral("--version")), "the version was asked for");
+        break;
     case Outcome::UnknownArgument:
         check(arguments.contains(result.unknownArgument), "the unknown argument was given");
         break;

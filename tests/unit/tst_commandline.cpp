@@ -36,6 +36,17 @@ private slots:
             << QStringList { "--help", "--bogus" } << Outcome::Help << none << none << none;
         QTest::newRow("unknown before help")
             << QStringList { "--bogus", "--help" } << Outcome::UnknownArgument << none << none << "--bogus";
+        QTest::newRow("version ends the walk")
+            << QStringList { "--version", "--bogus" } << Outcome::Version << none << none << none;
+        QTest::newRow("version after a mode") << QStringList { "--init-receiver", "--heartbeat", "--version" }
+                                              << Outcome::Version << none << none << none;
+        QTest::newRow("unknown before version") << QStringList { "--bogus", "--version" }
+                                                << Outcome::UnknownArgument << none << none << "--bogus";
+        QTest::newRow("config takes --version verbatim")
+            << QStringList { "--config", "--version", "--heartbeat" } << Outcome::Run << "heartbeat"
+            << "--version" << none;
+        QTest::newRow("-V and -v are unknown")
+            << QStringList { "-V" } << Outcome::UnknownArgument << none << none << "-V";
         QTest::newRow("config as last argument") << QStringList { "--heartbeat", "--config" }
                                                  << Outcome::UnknownArgument << none << none << "--config";
         QTest::newRow("config takes an option verbatim")
