@@ -33,5 +33,10 @@ bench/run-bench.sh --smoke
 echo "== The whole suite =="
 (cd build && ctest --output-on-failure -j"$jobs")
 
+echo "== The whole suite built against Qt 6 (warnings are errors) =="
+cmake -S . -B build-qt6 -DPELMOR_QT_MAJOR=6 -DPELMOR_WERROR=ON >/dev/null
+cmake --build build-qt6 -j"$jobs" >/dev/null
+(cd build-qt6 && ctest --output-on-failure -j"$jobs")
+
 echo "== Real-kernel lab: the shipped binary on real hidraw nodes in virtual machines =="
 tests/lab/run-lab.sh all

@@ -30,10 +30,39 @@ foreach(unit ${PELMOR_UNITS})
 endforeach()
 
 install(FILES data/udev/70-pelmor.rules DESTINATION ${PELMOR_UDEV_RULES_DIR})
-install(FILES man/pelmor-helper.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES man/pelmor.conf.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
-install(FILES data/pelmor.conf.example README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES data/pelmor.conf.example README.md README.zh-CN.md data/debian/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES data/bash-completion/pelmor-helper DESTINATION ${PELMOR_BASH_COMPLETION_DIR})
+install(FILES data/metainfo/invalid.pelmor.helper.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# Manual pages (English, and Chinese under zh_CN) and the changelog are
+# installed compressed, as Debian wants them; the pages carry the version.
+find_program(PELMOR_GZIP gzip)
+if(NOT PELMOR_GZIP)
+  message(FATAL_ERROR "gzip not found: it compresses the manual pages")
+endif()
+set(compressed)
+function(pelmor_compressed source output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${PELMOR_GZIP} -9nc ${source} > ${output}
+    DEPENDS ${source} VERBATIM)
+  set(compressed ${compressed} ${output} PARENT_SCOPE)
+endfunction()
+function(pelmor_manual_page page language)
+  string(REGEX REPLACE ".*[.]([0-9])$" "man\\1" section ${page})
+  set(folder ${PROJECT_BINARY_DIR}/man/${language})
+  configure_file(${PROJECT_SOURCE_DIR}/man/${language}/${page} ${folder}/${page} @ONLY)
+  pelmor_compressed(${folder}/${page} ${folder}/${page}.gz)
+  install(FILES ${folder}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/${language}/${section})
+  set(compressed ${compressed} PARENT_SCOPE)
+endfunction()
+foreach(page pelmor-helper.1 pelmor.conf.5)
+  pelmor_manual_page(${page} .)
+  pelmor_manual_page(${page} zh_CN)
+endforeach()
+pelmor_compressed(${PROJECT_SOURCE_DIR}/data/debian/changelog ${PROJECT_BINARY_DIR}/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+add_custom_target(pelmor_compressed_docs ALL DEPENDS ${compressed})
 
 # Debian package: cpack -G DEB in the build folder.
 set(CPACK_PACKAGE_NAME pelmor-helper)
@@ -48,8 +77,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/data/debian/postinst ${PROJECT_SOURCE_DIR}/data/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The units name the binary by its configured path: package what was configured
-# (configure with -DCMAKE_INSTALL_PREFIX=/usr for a Debian package).
+# The binary is stripped; its debug symbols go to a -dbgsym package beside it
+# (full ones from a RelWithDebInfo build).
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+# The units name the binary by its configured path, so the package holds what
+# was configured, and cpack refuses any prefix but /usr (PelmorCPackCheck).
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PelmorCPackCheck.cmake)
 set(CPACK_GENERATOR DEB)
 include(CPack)

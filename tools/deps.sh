@@ -8,9 +8,10 @@ packages=(g++ make cmake pkg-config qtbase5-dev libhidapi-dev)
 case "${1:-build}" in
   build) ;;
   # clang and its runtime for the fuzzers (older releases ship the runtime
-  # with clang itself and have no libclang-rt-dev), valgrind, and what the
-  # deployment checks and the Debian package use.
-  test) packages+=(clang libclang-rt-dev valgrind dpkg-dev file man-db groff-base systemd) ;;
+  # with clang itself and have no libclang-rt-dev), valgrind, Qt 6 for the
+  # second build, and what the deployment and package checks use.
+  test) packages+=(clang libclang-rt-dev valgrind qt6-base-dev dpkg-dev file man-db groff-base systemd
+                   lintian devscripts appstream) ;;
   *) echo "usage: $0 build|test" >&2; exit 2 ;;
 esac
 

@@ -26,9 +26,25 @@ units)
   ;;
 manpages)
   command -v groff >/dev/null || { echo "groff not found"; exit 77; }
-  for page in "$source"/man/*.[0-9]; do
+  for page in "$build"/man/*.[0-9] "$build"/man/zh_CN/*.[0-9]; do
     out=$(LC_ALL=C.UTF-8 groff -k -man -ww -z -Tutf8 "$page" 2>&1)
     [ -z "$out" ] || fail "$page: $out"
+    grep -q '@[A-Z_]*@' "$page" && fail "$page: a placeholder was not filled in"
+  done
+  # A translation names the same options, keys and exit statuses as the
+  # English page: the words of every term of a bold list (quoted text, which
+  # is translated, left out), and every option wherever it stands.
+  terms() {
+    awk '/^\.T[PQ]$/ { term = 1; next }
+         term && /^\.BR? / { line = $0; gsub(/"[^"]*"/, "", line); sub(/^\.BR? /, "", line); print line }
+         { term = 0 }' "$1" | tr ' ' '\n'
+    grep -o -E '\\-(\\-[a-z]+)+|\\-h\b' "$1"
+  }
+  for page in "$source"/man/*.[0-9]; do
+    translated="$source/man/zh_CN/${page##*/}"
+    [ -f "$translated" ] || fail "no Chinese page for ${page##*/}"
+    difference=$(diff <(terms "$page" | sort -u) <(terms "$translated" | sort -u)) \
+      || fail "${page##*/}: the English and Chinese pages differ in what they name: $difference"
   done
   ;;
 completion)
@@ -48,11 +64,25 @@ install)
   prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
   rules=$(sed -n 's/^PELMOR_UDEV_RULES_DIR:PATH=//p' "$build/CMakeCache.txt")
   units=$(sed -n 's/^PELMOR_SYSTEMD_UNIT_DIR:PATH=//p' "$build/CMakeCache.txt")
-  for file in "$prefix/bin/pelmor-helper" "$prefix/share/man/man1/pelmor-helper.1" \
-      "$prefix/share/man/man5/pelmor.conf.5" "$prefix/share/doc/pelmor-helper/pelmor.conf.example" \
+  for file in bin/pelmor-helper share/man/man1/pelmor-helper.1.gz share/man/man5/pelmor.conf.5.gz \
+      share/man/zh_CN/man1/pelmor-helper.1.gz share/man/zh_CN/man5/pelmor.conf.5.gz \
+      share/doc/pelmor-helper/pelmor.conf.example share/doc/pelmor-helper/copyright \
+      share/doc/pelmor-helper/changelog.gz share/metainfo/invalid.pelmor.helper.metainfo.xml \
       "$rules/70-pelmor.rules" "$units/pelmor-heartbeat.service" "$units/pelmor-init-receiver.service"; do
+    [[ $file == /* ]] || file=$prefix/$file
     [ -f "$scratch/root$file" ] || fail "not installed: $file"
   done
+  # The changelog's newest entry is this version, and the binary says so too.
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+  [ "$("$build/pelmor-helper" --version)" = "pelmor-helper $version" ] || fail "--version is not $version"
+  top=$(gzip -dc "$scratch/root$prefix/share/doc/pelmor-helper/changelog.gz" | head -n 1)
+  [[ $top == "pelmor-helper ($version) "* ]] || fail "the changelog starts with '$top', not $version"
+  # A package is built for /usr only: elsewhere cpack refuses, saying how.
+  if [ "$prefix" != /usr ]; then
+    out=$(cd "$build" && cpack -G DEB -B "$scratch/package" 2>&1) && fail "cpack packaged a $prefix build"
+    grep -q -- '-DCMAKE_INSTALL_PREFIX=/usr' <<<"$out" || fail "cpack's refusal does not say how: $out"
+    [ -z "$(find "$scratch/package" -name '*.deb' 2>/dev/null)" ] || fail "cpack left a package"
+  fi
   [ -n "$(find "$scratch/root" -path '*bash-completion/completions/pelmor-helper')" ] || fail "no bash completion"
   grep -q "ExecStart=.* $prefix/bin/pelmor-helper " "$scratch/root$units/pelmor-heartbeat.service" \
     || fail "the heartbeat unit does not name the installed binary"
