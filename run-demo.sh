@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
 # Sets up what is missing, builds, and runs the tool's main job: receiver
 # initialisation, then a short heartbeat session. With the receiver plugged
 # in (USB 256f:c652) it talks to the real hardware; without it, to a virtual

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
 # Sets up what is missing, builds, and runs every test. Stops at the first
 # stage that fails; the full test suite runs last.
 set -euo pipefail
@@ -6,6 +9,9 @@ cd "$(dirname "$0")"
 
 tools/deps.sh test
 jobs=$(nproc)
+
+echo "== Licences: every file says under which terms it is shared =="
+reuse lint --quiet || { reuse lint | tail -n 30; exit 1; }
 
 echo "== Debian package: build, install for real, remove =="
 tests/deploy/package-test.sh .

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+// SPDX-License-Identifier: MIT
+//
 // The least program that does what pelmor-helper does in each benchmark
 // scenario: the same Qt start-up, the same configuration file read with the
 // plainest Qt calls, the same hidapi calls against the same receiver, the same

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+// SPDX-License-Identifier: MIT
+
 /* Preloaded into both the tool and the floor during the benchmark: every
  * sleep returns at once. Instruction counts do not include time asleep, so
  * this changes no figure; it only keeps a 10,000-cycle heartbeat from taking

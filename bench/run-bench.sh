@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
 # Measures what each run of pelmor-helper costs beyond the least program that
 # does the same (bench/floor.cpp), against the virtual receiver: instructions
 # with callgrind (repeatable on a busy machine) and peak resident memory with

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
 # Everything installed around the binary: manual pages, example
 # configuration, udev rule, systemd units and bash completion.
 

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
 # Installs the Debian packages that are missing for a purpose: "build" (the
 # tool and the virtual receiver) or "test" (everything the test suite uses).
 # Usage: tools/deps.sh build|test
@@ -9,9 +12,9 @@ case "${1:-build}" in
   build) ;;
   # clang and its runtime for the fuzzers (older releases ship the runtime
   # with clang itself and have no libclang-rt-dev), valgrind, Qt 6 for the
-  # second build, and what the deployment and package checks use.
+  # second build, and what the deployment, licence and package checks use.
   test) packages+=(clang libclang-rt-dev valgrind qt6-base-dev dpkg-dev file man-db groff-base systemd
-                   lintian devscripts appstream) ;;
+                   lintian devscripts appstream reuse) ;;
   *) echo "usage: $0 build|test" >&2; exit 2 ;;
 esac
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+// SPDX-License-Identifier: MIT
+
 #include "pelmorconfig.h"
 
 #include "pelmorprotocol.h"

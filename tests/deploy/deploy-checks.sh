@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
 # Checks of what is installed around the binary. Exit 77 means skipped.
 # Usage: deploy-checks.sh units|manpages|completion|install SOURCE_DIR BUILD_DIR
 set -euo pipefail

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
 # Builds the Debian package, installs it on this machine for real, checks
 # what a user would, removes it and checks that nothing it brought is left.
 # Needs root or password-less sudo; skipped otherwise, and skipped when the

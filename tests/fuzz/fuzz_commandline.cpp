@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+// SPDX-License-Identifier: MIT
+//
 // Fuzzes the argument walk: the input is split at NUL bytes into arguments.
 // Whatever they are, the outcome must agree with what was given.
 #include "pelmorcommandline.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+// SPDX-License-Identifier: MIT
+//
 // Fuzzes the configuration loader with whole files: whatever the bytes, load()
 // must succeed on a readable file and leave every setting within the values
 // the tool accepts.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+// SPDX-License-Identifier: MIT
+//
 // Runs a fuzz target once over every file named on the command line (files
 // in a named folder included), so that the corpus serves as regression tests
 // in builds without libFuzzer.

@@ -1,4 +1,7 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
 # /init of the lab's virtual machine: loads the HID modules, runs every
 # scenario against emulated receivers on /dev/uhid, prints "LAB PASS name" or
 # "LAB FAIL name" for each, then "LAB DONE", and powers off.

@@ -1,4 +1,7 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
 # /init of the lab's USB variant: a USB gadget 256f:c652 with three HID
 # interfaces (0, 1, 2) on dummy_hcd, seen by the same kernel through usbhid,
 # so that hidapi reports real interface numbers. Checks that

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
 # The real-kernel lab: boots small virtual machines with the shipped
 # pelmor-helper and the real hidapi, and fails unless every scenario passes.
 #   uhid: emulated receivers on /dev/uhid (tests/lab/guest-init.sh)

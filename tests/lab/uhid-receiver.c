@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+// SPDX-License-Identifier: MIT
+
 /*
  * uhid-receiver: an emulated pelmor receiver (USB 256f:c652) on /dev/uhid,
  * for the lab's virtual machine. The kernel gives it a real hidraw node, so
