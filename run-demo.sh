@@ -74,4 +74,5 @@ run --heartbeat --config "$scratch/heartbeat.conf"
 echo "What the virtual receiver was sent (it removes its node after the third heartbeat):"
 show_reports
 echo "(The virtual receiver accepts one-byte heartbeats; a real one behind the Linux hidraw"
-echo " driver refuses them with EINVAL, as the README's section on the heartbeat explains.)"
+echo " driver refuses the first with EINVAL, and the tool then writes no more, as the"
+echo " README's section on the heartbeat explains.)"

@@ -6,6 +6,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
@@ -63,6 +65,7 @@ bool PelmorHid::openPath(const QString &path)
 {
     close();
     lastError.clear();
+    lastErrorNumber = 0;
     if (path.isEmpty()) {
         lastError = QStringLiteral("empty device path");
         return false;
@@ -100,6 +103,7 @@ bool PelmorHid::sendReport(const QByteArray &report, int (*send)(hid_device *, c
     const char *emptyText, const char *context)
 {
     lastError.clear();
+    lastErrorNumber = 0;
     if (!handle) {
         lastError = QStringLiteral("device not open");
         return false;
@@ -109,8 +113,12 @@ bool PelmorHid::sendReport(const QByteArray &report, int (*send)(hid_device *, c
         return false;
     }
     const auto *bytes = reinterpret_cast<const unsigned char *>(report.constData());
+    errno = 0;
     if (send(handle, bytes, static_cast<size_t>(report.size())) < 0) {
+        // Taken first: building the text may change errno.
+        const int number = errno;
         captureError(context);
+        lastErrorNumber = number;
         return false;
     }
     return true;
@@ -119,6 +127,7 @@ bool PelmorHid::sendReport(const QByteArray &report, int (*send)(hid_device *, c
 QByteArray PelmorHid::readFeature(unsigned char reportId, int length)
 {
     lastError.clear();
+    lastErrorNumber = 0;
     if (!handle) {
         lastError = QStringLiteral("device not open");
         return QByteArray();
@@ -158,6 +167,11 @@ QList<QString> PelmorHid::listManagementPaths(unsigned short productId)
 QString PelmorHid::errorString() const
 {
     return lastError;
+}
+
+int PelmorHid::errorNumber() const
+{
+    return lastErrorNumber;
 }
 
 void PelmorHid::captureError(const char *context)

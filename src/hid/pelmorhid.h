@@ -65,6 +65,12 @@ public:
     // The text of the last failure; empty right after a success.
     QString errorString() const;
 
+    // The errno that the library left when the last send failed (EINVAL when
+    // the hidraw driver refused the report, for instance); 0 after any other
+    // call, and when the library set none. Decide on this, not on the text,
+    // which the C library translates.
+    int errorNumber() const;
+
 private:
     bool sendReport(const QByteArray &report, int (*send)(hid_device *, const unsigned char *, size_t),
         const char *emptyText, const char *context);
@@ -72,6 +78,7 @@ private:
 
     hid_device *handle = nullptr;
     QString lastError;
+    int lastErrorNumber = 0;
 };
 
 #endif // PELMORHID_H

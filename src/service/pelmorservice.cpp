@@ -11,6 +11,7 @@
 #include <QList>
 #include <QThread>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -86,14 +87,23 @@ int PelmorService::runHeartbeat(const PelmorServiceConfig &config)
 
     std::fprintf(stdout, "进入心跳维持模式 (间隔 %.2f 秒)...\n", config.heartbeatIntervalSec);
     const QByteArray heartbeat(HeartbeatReportSize, HeartbeatByte);
+    // The hidraw driver refuses every write shorter than two bytes with
+    // EINVAL: once it has refused the heartbeat, no later write can succeed,
+    // and each one would only add a line here and a warning to the kernel log.
+    bool refusedAsTooShort = false;
     for (;;) {
         if (!QFile::exists(config.devicePath)) {
             writeFixed(stdout, "设备已移除，退出心跳。\n");
             return 0;
         }
         PelmorHid hid;
-        if (hid.openPath(config.devicePath) && !hid.sendOutput(heartbeat))
+        if (hid.openPath(config.devicePath) && !refusedAsTooShort && !hid.sendOutput(heartbeat)) {
             std::fprintf(stderr, "心跳失败: %s\n", local(hid.errorString()).constData());
+            if (hid.errorNumber() == EINVAL) {
+                writeFixed(stderr, "心跳报告被拒绝 (报告过短)，不再发送心跳。\n");
+                refusedAsTooShort = true;
+            }
+        }
         // The handle stays open across the sleep and is closed when the
         // cycle's scope ends.
         sleepSeconds(config.heartbeatIntervalSec);

@@ -12,10 +12,10 @@ const QByteArray Loaded = "已加载配置: @/pelmor.conf\n";
 const QByteArray Sending = "正在发送 Feature 初始化配置 (speed=4, poll=1000Hz)...\n";
 const QByteArray Entering = "进入心跳维持模式 (间隔 0.06 秒)...\n";
 const QByteArray Removed = "设备已移除，退出心跳。\n";
-const QString Defaults =
-    reportHex("10 00 1C 00 01 FF 00 00 00 00 00 00 00 00 00 00 00 03 00 0A 0B 0C 0F 0E 0D 10 00 1E 00 00 00 01");
-const QString Level1At125Hz =
-    reportHex("10 00 0A 00 08 FF 00 00 00 00 00 00 00 00 00 00 00 03 00 0A 0B 0C 0F 0E 0D 10 00 1E 00 00 00 01");
+const QString Defaults = reportHex(
+    "10 00 1C 00 01 FF 00 00 00 00 00 00 00 00 00 00 00 03 00 0A 0B 0C 0F 0E 0D 10 00 1E 00 00 00 01");
+const QString Level1At125Hz = reportHex(
+    "10 00 0A 00 08 FF 00 00 00 00 00 00 00 00 00 00 00 03 00 0A 0B 0C 0F 0E 0D 10 00 1E 00 00 00 01");
 
 } // namespace
 
@@ -72,12 +72,32 @@ void TestHeartbeat::heartbeat_data()
         << true << "device @/node\nopen @/node ok fail fail ok\nvanish @/node write 2" << QByteArray() << 0
         << Loaded + Sending + "初始化成功。\n" + Entering + Removed << QByteArray()
         << QStringList { "00", "00" } << 4;
-    QTest::newRow("heartbeat writes refused")
+    // What hidraw does: every one-byte write fails with EINVAL. Said once,
+    // then no more writes; the node is still opened every interval, and the
+    // run still ends when it goes (here at the fourth open).
+    QTest::newRow("heartbeat refused with EINVAL: said once, then no writes")
         << true
-        << "device @/node\nwrite @/node fail\nerror @/node text Invalid argument\nvanish @/node write 2"
+        << "device @/node\nwrite @/node fail\nerrno @/node EINVAL\nerror @/node text Invalid argument\n"
+           "vanish @/node open 4"
+        << QByteArray() << 0 << Loaded + Sending + "初始化成功。\n" + Entering + Removed
+        << QByteArray("心跳失败: send_output: Invalid argument\n心跳报告被拒绝 (报告过短)，不再发送心跳。\n")
+        << QStringList { "00" } << 3;
+    // The decision rests on the error number, not on the (translated) text.
+    QTest::newRow("other refusals are said every cycle, whatever the text")
+        << true
+        << "device @/node\nwrite @/node fail\nerrno @/node EPIPE\nerror @/node text Invalid argument\n"
+           "vanish @/node write 2"
         << QByteArray() << 0 << Loaded + Sending + "初始化成功。\n" + Entering + Removed
         << QByteArray("心跳失败: send_output: Invalid argument\n心跳失败: send_output: Invalid argument\n")
         << QStringList { "00", "00" } << 2;
+    QTest::newRow("an EINVAL refusal of the configuration stops nothing")
+        << true
+        << "device @/node\nfeature @/node fail\nwrite @/node fail ok\nerrno @/node EINVAL\nvanish @/node "
+           "write 3"
+        << QByteArray() << 0 << Loaded + Sending + Entering + Removed
+        << QByteArray("send-feature 失败，尝试 send-output: send_feature: Input/output error\n"
+                      "初始化失败: send_output: Input/output error\n")
+        << QStringList { Defaults, "00", "00" } << 2;
     QTest::newRow("configured level and rate are printed")
         << true << "device @/node\nvanish @/node write 1" << QByteArray("speed=1\npoll_hz=125\n") << 0
         << Loaded + "正在发送 Feature 初始化配置 (speed=1, poll=125Hz)...\n" + "初始化成功。\n" + Entering

@@ -55,6 +55,7 @@ struct Device {
     int vanishAt = 0;
     std::string errorMode = "text";
     std::string errorText = DefaultErrorText;
+    int errorNumber = EIO; // errno after a failed send, as write() or ioctl() left it
 };
 
 struct Entry {
@@ -176,6 +177,17 @@ bool parseLine(const std::string &line, std::string *error)
         std::getline(words >> std::ws, device.errorText);
         return true;
     }
+    if (directive == "errno") {
+        static const std::map<std::string, int> Numbers { { "EINVAL", EINVAL }, { "EIO", EIO },
+            { "EPIPE", EPIPE }, { "ENODEV", ENODEV }, { "0", 0 } };
+        std::string name;
+        words >> name;
+        const auto number = Numbers.find(name);
+        if (number == Numbers.end())
+            return *error = "errno needs EINVAL, EIO, EPIPE, ENODEV or 0", false;
+        device.errorNumber = number->second;
+        return true;
+    }
     if (directive == "vanish") {
         if (!(words >> device.vanishOperation >> device.vanishAt))
             return *error = "vanish needs PATH OPERATION COUNT", false;
@@ -259,6 +271,9 @@ int sendReport(const char *operation, hid_device *dev, const unsigned char *data
     s.record({ operation, "#" + std::to_string(dev->id), dev->path, hex(data, length), "->",
         std::to_string(returned) });
     countCall(dev->path, device, operation);
+    // Last, so that nothing above overwrites it: what hidapi's caller finds.
+    if (returned < 0)
+        errno = device.errorNumber;
     return returned;
 }
 

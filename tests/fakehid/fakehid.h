@@ -24,6 +24,8 @@
 //   write PATH R...                hid_write: ok | fail | COUNT
 //   getfeature PATH R...           hid_get_feature_report: ok | fail | COUNT
 //   error PATH none|empty|text T   what hid_error() gives after a failure
+//   errno PATH EINVAL|EIO|EPIPE|ENODEV|0
+//                                  errno after a failed send (EIO by default)
 //   vanish PATH open|write|feature N
 //                                  unlink PATH at the Nth such call; a
 //                                  vanishing open fails, a write completes

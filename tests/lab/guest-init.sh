@@ -104,8 +104,9 @@ if start_receiver ok && OK=$NODE && start_receiver refusing -r && BAD=$NODE; the
 fi
 
 # Heartbeat through /dev/pelmor_config: the configuration arrives as a feature
-# report, the one-byte heartbeats are refused by hidraw (EINVAL), then the
-# receiver goes away and so does the node the link points to.
+# report, the first one-byte heartbeat is refused by hidraw (EINVAL) and no
+# other is written, then the receiver goes away and so does the node the
+# link points to.
 if start_receiver hb; then
   ln -s "$NODE" /dev/pelmor_config
   printf 'heartbeat_interval_sec=0.2\nheartbeat_startup_delay_sec=0\n' >/tmp/hb.conf
@@ -120,10 +121,13 @@ if start_receiver hb; then
 进入心跳维持模式 (间隔 0.20 秒)...
 设备已移除，退出心跳。
 " || ok=0
-  beats=$(grep -c '^心跳失败: send_output: Invalid argument$' /tmp/err)
-  others=$(grep -vc '^心跳失败: send_output: Invalid argument$' /tmp/err)
-  echo "heartbeat: $beats refused heartbeats"
-  [ "$beats" -ge 3 ] && [ "$others" = 0 ] || { ok=0; cat /tmp/err; }
+  # hidraw refuses the first heartbeat (EINVAL): said once, and the tool
+  # writes no more, so the kernel warns once.
+  same "heartbeat stderr" /tmp/err "心跳失败: send_output: Invalid argument
+心跳报告被拒绝 (报告过短)，不再发送心跳。
+" || ok=0
+  warnings=$(dmesg | grep -c 'passed too short report')
+  [ "$warnings" = 1 ] || { ok=0; echo "kernel warnings about short reports: $warnings"; }
   grep -qx "hb SET_REPORT type=feature id=0x10 size=32 data=$DEFAULTS" /tmp/hb.log || { ok=0; cat /tmp/hb.log; }
   ! grep -q OUTPUT /tmp/hb.log || { ok=0; echo "a heartbeat reached the device"; cat /tmp/hb.log; }
   [ $ok = 1 ] && pass heartbeat-until-unplugged || fail heartbeat-until-unplugged "see above"

@@ -4,6 +4,8 @@
 #include "fakehid.h"
 #include "pelmorhid.h"
 
+#include <cerrno>
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -178,18 +180,21 @@ private slots:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QString>("errorDirective");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("errnoName"); // what the library leaves in errno
+        QTest::addColumn<int>("expectedNumber");
         const QString longText(5000, QLatin1Char('x'));
         for (const char *operation : { "feature", "write" }) {
             const QString word
                 = QLatin1String(operation) == QLatin1String("feature") ? "send_feature" : "send_output";
             QTest::addRow("%s, library text", operation)
-                << operation << "text Broken pipe" << word + QStringLiteral(": Broken pipe");
-            QTest::addRow("%s, no text", operation) << operation << "none" << word;
-            QTest::addRow("%s, empty text", operation) << operation << "empty" << word;
-            QTest::addRow("%s, wide text", operation)
-                << operation << QStringLiteral("text 设备 ✓ 𝄞") << word + QStringLiteral(": 设备 ✓ 𝄞");
-            QTest::addRow("%s, long text", operation)
-                << operation << QStringLiteral("text ") + longText << word + QStringLiteral(": ") + longText;
+                << operation << "text Broken pipe" << word + QStringLiteral(": Broken pipe") << "EPIPE"
+                << EPIPE;
+            QTest::addRow("%s, no text", operation) << operation << "none" << word << "EIO" << EIO;
+            QTest::addRow("%s, empty text", operation) << operation << "empty" << word << "EINVAL" << EINVAL;
+            QTest::addRow("%s, wide text", operation) << operation << QStringLiteral("text 设备 ✓ 𝄞")
+                                                      << word + QStringLiteral(": 设备 ✓ 𝄞") << "EIO" << EIO;
+            QTest::addRow("%s, long text", operation) << operation << QStringLiteral("text ") + longText
+                                                      << word + QStringLiteral(": ") + longText << "0" << 0;
         }
     }
 
@@ -198,8 +203,10 @@ private slots:
         QFETCH(QString, operation);
         QFETCH(QString, errorDirective);
         QFETCH(QString, expected);
+        QFETCH(QString, errnoName);
+        QFETCH(int, expectedNumber);
         const QString path = openable(QStringLiteral("failing-%1").arg(++nodes),
-            QStringLiteral("%1 @ fail\nerror @ %2").arg(operation, errorDirective));
+            QStringLiteral("%1 @ fail\nerror @ %2\nerrno @ %3").arg(operation, errorDirective, errnoName));
         PelmorHid hid;
         QVERIFY(hid.openPath(path));
         const QByteArray report = QByteArray::fromHex("10aabb");
@@ -207,6 +214,7 @@ private slots:
             = operation == QLatin1String("feature") ? hid.sendFeature(report) : hid.sendOutput(report);
         QVERIFY(!sent);
         QCOMPARE(hid.errorString(), expected);
+        QCOMPARE(hid.errorNumber(), expectedNumber);
         // A refused report leaves the device open.
         QCOMPARE(FakeHid::openHandles(), 1);
         const QStringList calls = recorded(operation == QLatin1String("feature") ? "feature" : "write");
@@ -226,6 +234,7 @@ private slots:
         QVERIFY(hid.openPath(path));
         QVERIFY(hid.sendOutput(QByteArray(32, 0)));
         QCOMPARE(hid.errorString(), QString());
+        QCOMPARE(hid.errorNumber(), 0);
     }
 
     void shortCountIsSuccessAndEmptyReportsAreRefused()
