@@ -26,7 +26,7 @@ set(PELMOR_INSTALLED_BINARY ${CMAKE_INSTALL_FULL_BINDIR}/pelmor-helper)
 file(READ ${PROJECT_SOURCE_DIR}/data/systemd/hardening.conf hardening)
 string(REGEX REPLACE "#[^\n]*\n" "" PELMOR_UNIT_HARDENING "${hardening}")
 string(STRIP "${PELMOR_UNIT_HARDENING}" PELMOR_UNIT_HARDENING)
-set(PELMOR_UNITS pelmor-init-receiver.service pelmor-heartbeat.service)
+set(PELMOR_UNITS pelmor-init-receiver@.service pelmor-heartbeat.service)
 foreach(unit ${PELMOR_UNITS})
   configure_file(${PROJECT_SOURCE_DIR}/data/systemd/${unit}.in ${PROJECT_BINARY_DIR}/systemd/${unit} @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/systemd/${unit} DESTINATION ${PELMOR_SYSTEMD_UNIT_DIR})
@@ -77,8 +77,11 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_SOURCE_DIR}/data/debian/postinst ${PROJECT_SOURCE_DIR}/data/debian/postrm)
+# The maintainer scripts start and stop units through deb-systemd-invoke
+# (an essential package, which lintian wants named with a version).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "init-system-helpers (>= 1.52)")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/data/debian/postinst
+    ${PROJECT_SOURCE_DIR}/data/debian/prerm ${PROJECT_SOURCE_DIR}/data/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The binary is stripped; its debug symbols go to a -dbgsym package beside it
 # (full ones from a RelWithDebInfo build).
