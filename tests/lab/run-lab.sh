@@ -2,12 +2,16 @@
 # SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
 # SPDX-License-Identifier: MIT
 #
-# The real-kernel lab: boots small virtual machines with the shipped
-# pelmor-helper and the real hidapi, and fails unless every scenario passes.
-#   uhid: emulated receivers on /dev/uhid (tests/lab/guest-init.sh)
-#   usb:  a USB gadget with three HID interfaces on dummy_hcd, and the
-#         project's udev rule under systemd-udevd (tests/lab/guest-usb-init.sh)
-# Usage: tests/lab/run-lab.sh [uhid|usb|all]   (work files in build-lab/)
+# The real-kernel lab: boots virtual machines with the shipped pelmor-helper
+# and the real hidapi, and fails unless every scenario passes.
+#   uhid:   emulated receivers on /dev/uhid, in a busybox initramfs
+#           (tests/lab/guest-init.sh)
+#   system: a Debian 12 system with systemd as PID 1 and the project's
+#           package installed with dpkg; the receiver is a USB gadget with
+#           three HID functions on dummy_hcd, plugged in and out by binding
+#           it (tests/lab/guest-system.sh). Booted twice: receiver plugged
+#           in later, and present at boot.
+# Usage: tests/lab/run-lab.sh [uhid|system|all]   (work files in build-lab/)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source_dir=$PWD
@@ -18,7 +22,7 @@ timeout_seconds=300
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 missing=()
-for package in qemu-system-x86 busybox-static cpio udev; do
+for package in qemu-system-x86 busybox-static cpio mmdebstrap dpkg-dev file kmod; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -28,10 +32,15 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 mkdir -p "$work"
 
-# The tool as shipped: a release build without tests.
-cmake -S "$source_dir" -B "$work/tool" -DCMAKE_BUILD_TYPE=Release -DPELMOR_BUILD_TESTS=OFF >/dev/null
-cmake --build "$work/tool" -j"$(nproc)" --target pelmor-helper >/dev/null
+tools/deps.sh build
+
+# The tool as shipped, and its Debian package built as the README says.
+cmake -S "$source_dir" -B "$work/tool" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+  -DPELMOR_BUILD_TESTS=OFF >/dev/null
+cmake --build "$work/tool" -j"$(nproc)" >/dev/null
+(cd "$work/tool" && rm -f ./*.deb ./*.ddeb && cpack -G DEB >/dev/null)
 cc -Wall -Wextra -Werror -O2 -o "$work/uhid-receiver" tests/lab/uhid-receiver.c
+cc -Wall -Wextra -Werror -O2 -o "$work/hidg-log" tests/lab/hidg-log.c
 
 # A Debian kernel of a flavour, downloaded and unpacked, not installed. The
 # metapackage names the current ABI. Prints the unpacked folder.
@@ -95,21 +104,105 @@ build_initramfs() { # kernel-folder init-script output modules...
   copy_binaries "$root" "$work/tool/pelmor-helper" "$work/uhid-receiver"
   cp "$init" "$root/init"
   chmod 755 "$root/init"
-  # What the USB variant needs: the gadget's report descriptor (the same as
-  # the emulated receiver's) and systemd-udevd with the project's rule only.
-  printf '\x06\x00\xff\x09\x01\xa1\x01\x15\x00\x26\xff\x00\x75\x08\x85\x10\x95\x1f\x09\x02\xb1\x02'\
-'\x85\x11\x95\x1f\x09\x03\x91\x02\x85\x12\x95\x1f\x09\x04\x81\x02\xc0' >"$root/etc/report_desc.bin"
-  if [ -x /lib/systemd/systemd-udevd ]; then
-    copy_binaries "$root" /lib/systemd/systemd-udevd "$(command -v udevadm)"
-    mkdir -p "$root/etc/udev/rules.d"
-    cp data/udev/70-pelmor.rules "$root/etc/udev/rules.d/"
-  fi
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$output"
+}
+
+# The whole-system guest's root: Debian 12 with systemd, udev, logind and the
+# tool's libraries, made with mmdebstrap from this machine's apt sources and
+# kept as a tarball (rebuilt when missing or when the package list changes).
+system_packages=systemd,systemd-sysv,udev,dbus,libpam-systemd,kmod,libqt5core5a,libhidapi-hidraw0,acl,procps
+build_rootfs() { # prints the tarball
+  local tarball sources=() file
+  tarball=$work/rootfs-bookworm-$(md5sum <<<"$system_packages" | cut -c1-8).tar
+  if [ ! -f "$tarball" ]; then
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+      [ -f "$file" ] && grep -q '^[^#]*bookworm' "$file" && sources+=("$file")
+    done
+    echo "Building the guest's root file system with mmdebstrap (once; about a minute)" >&2
+    mmdebstrap --quiet --variant=minbase --include="$system_packages" \
+      --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
+      --dpkgopt='path-exclude=/usr/share/locale/*' bookworm "$tarball.part" "${sources[@]}" >&2
+    mv "$tarball.part" "$tarball"
+  fi
+  echo "$tarball"
+}
+
+# The gadget's report descriptor: the same as the emulated receiver's.
+report_descriptor() {
+  printf '\x06\x00\xff\x09\x01\xa1\x01\x15\x00\x26\xff\x00\x75\x08\x85\x10\x95\x1f\x09\x02\xb1\x02'\
+'\x85\x11\x95\x1f\x09\x03\x91\x02\x85\x12\x95\x1f\x09\x04\x81\x02\xc0'
+}
+
+# A lab unit of the whole-system guest: guest-system.sh ACTION as a service.
+lab_unit() { # name type action [unit lines...]
+  local name=$1 type=$2 action=$3
+  shift 3
+  printf '[Unit]\n%s\n[Service]\nType=%s\nExecStart=/usr/local/lib/pelmor-lab/guest-system.sh %s\n' \
+    "$(printf '%s\n' "$@")" "$type" "$action" >"$root/etc/systemd/system/$name.service"
+}
+
+# Unpacks the root, adds the kernel's modules, installs the package with
+# dpkg, adds the lab's users, units and tools, and packs it all as an
+# uncompressed initramfs whose /init is systemd.
+build_system_initramfs() { # kernel-folder output
+  local kroot=$1 output=$2 version root=$work/system-root lab
+  version=$(basename "$(ls -d "$kroot"/lib/modules/*)")
+  rm -rf "$root"
+  mkdir -p "$root"
+  tar -C "$root" -xf "$(build_rootfs)"
+  mkdir -p "$root/lib/modules/$version/kernel/drivers" "$root/lib/modules/$version/kernel/fs"
+  cp -a "$kroot/lib/modules/$version/kernel/drivers/"{usb,hid,input} "$root/lib/modules/$version/kernel/drivers/"
+  cp -a "$kroot/lib/modules/$version/kernel/fs/"{configfs,autofs} "$root/lib/modules/$version/kernel/fs/"
+  cp "$kroot/lib/modules/$version/"modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$version/"
+  depmod -b "$root" "$version"
+
+  lab=$root/usr/local/lib/pelmor-lab
+  mkdir -p "$lab"
+  install -m 755 tests/lab/guest-system.sh "$work/hidg-log" "$lab/"
+  report_descriptor >"$lab/report_desc.bin"
+  cp "$work"/tool/pelmor-helper_*_amd64.deb "$lab/pelmor-helper.deb"
+  # The same package as a newer version, for the upgrade.
+  rm -rf "$work/upgrade" && dpkg-deb -R "$lab/pelmor-helper.deb" "$work/upgrade"
+  sed -i 's/^Version: .*/&+lab1/' "$work/upgrade/DEBIAN/control"
+  dpkg-deb -b "$work/upgrade" "$lab/pelmor-helper-upgrade.deb" >/dev/null
+  chroot "$root" dpkg -i /usr/local/lib/pelmor-lab/pelmor-helper.deb >/dev/null
+  chroot "$root" useradd -m lab
+  chroot "$root" useradd -m outsider
+
+  # The seat's user: logged in on tty1 by getty, so that logind gives it an
+  # active session on seat0.
+  mkdir -p "$root/etc/systemd/system/getty@tty1.service.d"
+  printf '[Service]\nExecStart=\nExecStart=-/sbin/agetty --autologin lab --noclear %%I $TERM\n' \
+    >"$root/etc/systemd/system/getty@tty1.service.d/autologin.conf"
+  lab_unit lab-gadget oneshot early DefaultDependencies=no After=systemd-modules-load.service \
+    Before=systemd-udev-trigger.service
+  printf 'RemainAfterExit=yes\n' >>"$root/etc/systemd/system/lab-gadget.service"
+  lab_unit lab-readers exec readers DefaultDependencies=no After=lab-gadget.service \
+    Before=systemd-udev-trigger.service
+  lab_unit lab-scenarios exec scenarios "After=getty@tty1.service systemd-logind.service lab-readers.service"
+  mkdir -p "$root/etc/systemd/system/sysinit.target.wants" "$root/etc/systemd/system/multi-user.target.wants"
+  ln -s ../lab-gadget.service ../lab-readers.service "$root/etc/systemd/system/sysinit.target.wants/"
+  ln -s ../lab-scenarios.service "$root/etc/systemd/system/multi-user.target.wants/"
+  ln -sf /lib/systemd/systemd "$root/init"
+  (cd "$root" && find . | cpio -o -H newc --quiet) >"$output"
+}
+
+# Reads a guest's report: every scenario passed, none failed, and it ended.
+check_report() { # name report-file scenarios...
+  local name=$1 report=$2 scenario result=0
+  shift 2
+  for scenario in "$@"; do
+    grep -qx "LAB PASS $scenario" "$report" || { echo "FAIL: $name scenario $scenario"; result=1; }
+  done
+  grep -q '^LAB FAIL' "$report" && result=1
+  grep -qx 'LAB DONE' "$report" || { echo "FAIL: the $name guest did not finish"; result=1; }
+  [ "$result" = 0 ] && echo "lab $name: all $# scenarios passed"
+  return "$result"
 }
 
 # Boots a kernel with an initramfs and checks the scenarios it must pass.
 boot() { # name kernel-folder initramfs scenarios...
-  local name=$1 kroot=$2 initramfs=$3 start status=0 scenario result=0
+  local name=$1 kroot=$2 initramfs=$3 start status=0
   shift 3
   echo "== lab $name: booting $(basename "$kroot") ($(du -h "$initramfs" | cut -f1) initramfs)"
   start=$(date +%s)
@@ -119,13 +212,25 @@ boot() { # name kernel-folder initramfs scenarios...
   tr -d '\r' <"$work/console-$name.log" | grep -a -v $'\e' >"$work/console-$name.txt" || true
   grep -a -v -E '^\s*$|^\[' "$work/console-$name.txt" || true
   echo "lab $name took $(( $(date +%s) - start )) s (qemu status $status)"
-  for scenario in "$@"; do
-    grep -qx "LAB PASS $scenario" "$work/console-$name.txt" || { echo "FAIL: $name scenario $scenario"; result=1; }
-  done
-  grep -q '^LAB FAIL' "$work/console-$name.txt" && result=1
-  grep -qx 'LAB DONE' "$work/console-$name.txt" || { echo "FAIL: the $name guest did not finish"; result=1; }
-  [ "$result" = 0 ] && echo "lab $name: all $# scenarios passed"
-  return "$result"
+  check_report "$name" "$work/console-$name.txt" "$@"
+}
+
+# Boots the whole-system guest: ttyS0 is the console, ttyS1 the report,
+# ttyS2 the journal, dumped at the end.
+boot_system() { # mode kernel-folder initramfs scenarios...
+  local mode=$1 kroot=$2 initramfs=$3 start status=0 name=system-$1
+  shift 3
+  echo "== lab $name: booting $(basename "$kroot") with systemd ($(du -h "$initramfs" | cut -f1) initramfs)"
+  start=$(date +%s)
+  timeout "$timeout_seconds" qemu-system-x86_64 -accel tcg -cpu max -smp 2 -m 2048 -display none -no-reboot \
+    -net none -serial "file:$work/console-$name.log" -serial "file:$work/report-$name.log" \
+    -serial "file:$work/journal-$name.log" -kernel "$(ls "$kroot"/boot/vmlinuz-*)" -initrd "$initramfs" \
+    -append "console=ttyS0 quiet panic=-1 systemd.show_status=0 pelmor.lab=$mode" </dev/null || status=$?
+  tr -d '\r' <"$work/report-$name.log" >"$work/report-$name.txt"
+  grep -a -v '^LAB TIME' "$work/report-$name.txt" || true
+  echo "lab $name took $(( $(date +%s) - start )) s (qemu status $status)"
+  grep -a '^LAB TIME' "$work/report-$name.txt" | sed 's/^LAB TIME /  figure: /' || true
+  check_report "$name" "$work/report-$name.txt" "$@"
 }
 
 # The lab boots Debian's kernel packages; elsewhere (Ubuntu names them
@@ -146,12 +251,15 @@ if [ "$variant" = uhid ] || [ "$variant" = all ]; then
     init-defaults init-config-file init-one-refusing heartbeat-until-unplugged plain-file-device devnull-device \
     || result=1
 fi
-if [ "$variant" = usb ] || [ "$variant" = all ]; then
+if [ "$variant" = system ] || [ "$variant" = all ]; then
   kernel=$(fetch_kernel amd64)
-  build_initramfs "$kernel" tests/lab/guest-usb-init.sh "$work/initramfs-usb.gz" \
-    hid hid-generic usbhid dummy_hcd configfs libcomposite usb_f_hid
-  boot usb "$kernel" "$work/initramfs-usb.gz" \
-    usb-interfaces-1-and-2-only udev-uaccess-on-every-interface udev-init-unit-requested udev-link-to-interface-1 \
-    udev-link-removed-on-unbind || result=1
+  build_system_initramfs "$kernel" "$work/initramfs-system.cpio"
+  boot_system hotplug "$kernel" "$work/initramfs-system.cpio" \
+    first-plug-hid-not-loaded unplug-stops-everything first-plug-hid-loaded seat-user-configures \
+    user-without-session-refused fast-plug-cycles fast-plug-cycles-no-start-limit pulled-during-wait \
+    pulled-during-wait-no-start-limit heartbeat-refused-once units-hardened \
+    package-pelmor-helper-restarts-heartbeat package-pelmor-helper-upgrade-restarts-heartbeat \
+    package-purged-leaves-nothing package-installed-while-plugged || result=1
+  boot_system coldplug "$kernel" "$work/initramfs-system.cpio" coldplug-at-boot || result=1
 fi
 exit "$result"

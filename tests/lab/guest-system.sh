@@ -1,0 +1,315 @@
+#!/bin/bash
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
+# The whole-system lab, inside a Debian guest booted with systemd as PID 1,
+# the project's package installed with dpkg. The receiver is a USB gadget
+# 256f:c652 with three HID functions on dummy_hcd; with no_out_endpoint set,
+# every report the host sends reaches /dev/hidgN, where hidg-log writes it
+# down. "Plugging" binds the gadget to the dummy controller.
+#   early       before udev starts: build the gadget, bind it for a coldplug
+#               boot (pelmor.lab=coldplug on the kernel command line)
+#   readers     log what each function receives, for the whole boot
+#   scenarios   the checks: PASS/FAIL and TIME lines on ttyS1, the journal
+#               on ttyS2 at the end, then power off
+set -u
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+G=/sys/kernel/config/usb_gadget/pelmor
+LAB=/usr/local/lib/pelmor-lab
+LOGS=/run/lab
+MODE=$(sed -n 's/.*pelmor\.lab=\([a-z]*\).*/\1/p' /proc/cmdline)
+# The configuration report with the built-in settings.
+EXPECT=10001c0001ff000000000000000000000003000a0b0c0f0e0d10001e00000001
+
+plug() { echo dummy_udc.0 >"$G/UDC"; }
+unplug() { echo "" >"$G/UDC"; }
+
+early() {
+  modprobe configfs && modprobe dummy_hcd && modprobe libcomposite && modprobe usb_f_hid || return 1
+  mountpoint -q /sys/kernel/config || mount -t configfs configfs /sys/kernel/config || return 1
+  mkdir -p "$G/strings/0x409" "$G/configs/c.1"
+  echo 0x256f >"$G/idVendor"
+  echo 0xc652 >"$G/idProduct"
+  echo "pelmor lab" >"$G/strings/0x409/manufacturer"
+  echo "emulated receiver" >"$G/strings/0x409/product"
+  for i in 0 1 2; do
+    f="$G/functions/hid.usb$i"
+    mkdir "$f"
+    echo 0 >"$f/protocol"
+    echo 0 >"$f/subclass"
+    echo 32 >"$f/report_length"
+    echo 1 >"$f/no_out_endpoint"
+    cat "$LAB/report_desc.bin" >"$f/report_desc"
+    ln -s "$f" "$G/configs/c.1/"
+  done
+  [ "$MODE" != coldplug ] || plug
+}
+
+readers() {
+  mkdir -p "$LOGS"
+  for i in 0 1 2; do
+    "$LAB/hidg-log" "/dev/hidg$i" "$LOGS/hidg$i.log" &
+  done
+  wait
+}
+
+# --- what the scenarios look at -------------------------------------------
+
+now() { date +%s.%N; }
+elapsed_ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%d", (b - a) * 1000 }'; }
+# Reports function N received since time T, one hex line each.
+reports_since() { awk -v t="$2" '$1 >= t { print $2 }' "$LOGS/hidg$1.log" 2>/dev/null; }
+count_since() { reports_since "$1" "$2" | wc -l; }
+first_since() { awk -v t="$2" '$1 >= t { print $1; exit }' "$LOGS/hidg$1.log" 2>/dev/null; }
+# The receiver's hidraw node for USB interface N, empty when it has none.
+node_of() {
+  local d
+  for d in /sys/class/hidraw/hidraw*; do
+    [ "$(cat "$d/device/../bInterfaceNumber" 2>/dev/null)" = "0$1" ] && { echo "/dev/${d##*/}"; return; }
+  done
+}
+# Polls a command every 0.1 s for at most SECONDS.
+wait_until() {
+  local deadline
+  deadline=$(awk -v s="$1" 'BEGIN { srand(); print srand() + s }')
+  shift
+  until "$@"; do
+    [ "$(date +%s)" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+journal_since() { journalctl -q --no-pager -o cat --since "@${1%.*}" "${@:2}"; }
+helper_running() { pgrep -x pelmor-helper >/dev/null; }
+failed_units() { systemctl list-units --failed --no-legend --plain 'pelmor*'; }
+linked() { [ -L /dev/pelmor_config ]; }
+unlinked() { [ ! -e /dev/pelmor_config ] && [ ! -L /dev/pelmor_config ]; }
+heartbeat_active() { systemctl -q is-active pelmor-heartbeat.service; }
+heartbeat_inactive() { ! systemctl -q is-active pelmor-heartbeat.service; }
+plugged_in() { linked && [ -n "$(node_of 2)" ]; }
+configured_since() { [ "$(count_since 1 "$1")" -ge 2 ] && [ "$(count_since 2 "$1")" -ge 1 ]; }
+
+RESULT=0
+pass() { echo "LAB PASS $1"; }
+fail() { echo "LAB FAIL $1: $2"; RESULT=1; }
+figure() { echo "LAB TIME $1 $2"; }
+
+# After a plug at T: the configuration run finished, interfaces 1 and 2 got
+# the report (1 twice: the run's and the heartbeat's), interface 0 nothing,
+# the link points at interface 1 and the heartbeat runs.
+check_configured() { # scenario T
+  local name=$1 t=$2 why="" node1 run
+  wait_until 20 configured_since "$t" || why="no report within 20 s;"
+  sleep 1.5 # anything more would arrive now
+  node1=$(node_of 1)
+  [ "$(reports_since 1 "$t" | tr '\n' ' ')" = "$EXPECT $EXPECT " ] \
+    || why="$why interface 1 got '$(reports_since 1 "$t" | tr '\n' ' ')';"
+  [ "$(reports_since 2 "$t" | tr '\n' ' ')" = "$EXPECT " ] \
+    || why="$why interface 2 got '$(reports_since 2 "$t" | tr '\n' ' ')';"
+  [ "$(count_since 0 "$t")" = 0 ] || why="$why interface 0 got a report;"
+  [ -n "$node1" ] && [ "$(readlink -f /dev/pelmor_config)" = "$node1" ] \
+    || why="$why link '$(readlink -f /dev/pelmor_config)', interface 1 is '$node1';"
+  heartbeat_active || why="$why heartbeat not active;"
+  run="Finished pelmor-init-receiver@${node1#/dev/}.service"
+  journal_since "$t" -u "pelmor-init-receiver@${node1#/dev/}.service" | grep -qF "$run" \
+    || why="$why no '$run' in the journal;"
+  ! journal_since "$t" -u 'pelmor*' | grep -E 'Failed with result|Failed to start' || why="$why a unit failed;"
+  if [ -z "$why" ]; then
+    pass "$name"
+    figure "$name-plug-to-init-report-ms" "$(elapsed_ms "$t" "$(first_since 2 "$t")")"
+    figure "$name-plug-to-heartbeat-report-ms" "$(elapsed_ms "$t" "$(first_since 1 "$t")")"
+  else
+    fail "$name" "$why"
+  fi
+}
+
+timed() { # scenario command...: runs a scenario and says how long it took
+  local start
+  start=$(now)
+  "$@"
+  figure "$2-scenario-ms" "$(elapsed_ms "$start" "$(now)")"
+}
+
+# --- the scenarios ---------------------------------------------------------
+
+first_plug() { # scenario
+  local t
+  if lsmod | grep -q '^hid '; then
+    [ "$1" = first-plug-hid-loaded ] || { fail "$1" "hid is loaded already"; return; }
+  else
+    [ "$1" = first-plug-hid-not-loaded ] || { fail "$1" "hid is not loaded"; return; }
+  fi
+  t=$(now)
+  plug
+  check_configured "$1" "$t"
+}
+
+unplug_clean() { # scenario
+  local t why=""
+  t=$(now)
+  unplug
+  wait_until 2 heartbeat_inactive || why="heartbeat still $(systemctl is-active pelmor-heartbeat.service) after 2 s;"
+  figure "$1-heartbeat-stop-ms" "$(elapsed_ms "$t" "$(now)")"
+  wait_until 3 unlinked || why="$why link left;"
+  wait_until 3 eval '! helper_running' || why="$why pelmor-helper still runs: $(pgrep -a pelmor-helper);"
+  [ -z "$(failed_units)" ] || why="$why failed: $(failed_units);"
+  [ -z "$why" ] && pass "$1" || fail "$1" "$why"
+}
+
+seat_user() {
+  local node1 node2 t out status why=""
+  node1=$(node_of 1) node2=$(node_of 2)
+  wait_until 30 eval '[ -n "$(loginctl show-seat seat0 -p ActiveSession --value 2>/dev/null)" ]' \
+    || why="no active session on seat0;"
+  wait_until 10 eval 'getfacl -p "$node1" 2>/dev/null | grep -q "^user:lab:rw"' || why="$why no ACL for lab on $node1;"
+  t=$(now)
+  out=$(runuser -u lab -- pelmor-helper --init-receiver 2>&1)
+  status=$?
+  [ "$status" = 0 ] || why="$why status $status: $out;"
+  wait_until 5 eval '[ "$(count_since 2 "$t")" -ge 1 ]'
+  [ "$(reports_since 1 "$t" | tr '\n' ' ')" = "$EXPECT " ] && [ "$(reports_since 2 "$t" | tr '\n' ' ')" = "$EXPECT " ] \
+    || why="$why reports: 1 '$(reports_since 1 "$t")' 2 '$(reports_since 2 "$t")';"
+  [ -z "$why" ] && pass seat-user-configures || fail seat-user-configures "$why"
+
+  why=""
+  t=$(now)
+  out=$(runuser -u outsider -- pelmor-helper --init-receiver 2>&1 >/dev/null)
+  status=$?
+  [ "$status" = 1 ] || why="status $status;"
+  [ "$(printf '%s\n' "$out" | grep -c '^  打开失败: 无法打开设备: /dev/hidraw')" = 2 ] || why="$why stderr: $out;"
+  [ "$(count_since 1 "$t")$(count_since 2 "$t")" = 00 ] || why="$why a report got through;"
+  [ -z "$why" ] && pass user-without-session-refused || fail user-without-session-refused "$why"
+}
+
+# Plugs in a row; with pull=after-link each is pulled out as soon as its node
+# is linked, inside the configuration run's one-second wait. The last stays.
+plug_series() { # scenario count pull
+  local name=$1 count=$2 i start t why=""
+  unplug
+  wait_until 5 unlinked
+  start=$(now)
+  for i in $(seq "$count"); do
+    t=$(now)
+    LAST_PLUG=$t
+    plug
+    [ "$i" = "$count" ] && break
+    wait_until 10 linked || why="$why plug $i never linked;"
+    [ "$3" = during-wait ] && sleep 0.2
+    unplug
+    wait_until 10 unlinked || why="$why plug $i never unlinked;"
+  done
+  figure "$name-cycle-ms" "$(elapsed_ms "$start" "$t" | awk -v n="$((count - 1))" '{ printf "%d", $1 / n }')"
+  check_configured "$name" "$t"
+  if journal_since "$start" | grep -q 'Start request repeated too quickly'; then
+    fail "$name-no-start-limit" "a start was refused"
+  elif journal_since "$start" -u 'pelmor*' | grep -E 'Failed with result|Failed to start'; then
+    fail "$name-no-start-limit" "a pulled run failed"
+  else
+    pass "$name-no-start-limit"
+  fi
+  [ -n "$why" ] && fail "$name" "$why"
+}
+
+# The heartbeat of the latest plug: hidraw refused its first one-byte report,
+# the tool said so once and wrote no more (one kernel warning), through
+# several intervals.
+heartbeat_refused_once() {
+  local since=$LAST_PLUG why="" failed stopped warned
+  sleep 5
+  failed=$(journal_since "$since" -t pelmor-helper | grep -c '^心跳失败: send_output: Invalid argument$')
+  stopped=$(journal_since "$since" -t pelmor-helper | grep -c '^心跳报告被拒绝 (报告过短)，不再发送心跳。$')
+  warned=$(journal_since "$since" -k | grep -c 'passed too short report')
+  [ "$failed$stopped$warned" = 111 ] || why="refusals $failed, stop lines $stopped, kernel warnings $warned"
+  heartbeat_active || why="$why; heartbeat not active"
+  [ -z "$why" ] && pass heartbeat-refused-once || fail heartbeat-refused-once "$why"
+}
+
+hardening() {
+  local unit exposure why=""
+  for unit in pelmor-heartbeat.service "pelmor-init-receiver@$(basename "$(node_of 1)").service"; do
+    exposure=$(systemd-analyze security --no-pager "$unit" 2>&1 | sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+    figure "exposure-$unit" "$exposure"
+    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 1.2) }' || why="$why $unit rated '$exposure';"
+  done
+  # Denials: a system call filtered, a device or file refused by the sandbox.
+  if journalctl -b -q --no-pager -o cat -u 'pelmor*' \
+      | grep -E 'status=31/SYS|Bad system call|Operation not permitted|Permission denied|Failed at step'; then
+    why="$why a denial in the journal"
+  fi
+  [ -z "$why" ] && pass units-hardened || fail units-hardened "$why"
+}
+
+heartbeat_pid() { systemctl show -p MainPID --value pelmor-heartbeat.service; }
+runs_new_binary() { # old-pid
+  local pid
+  pid=$(heartbeat_pid)
+  [ "$pid" != 0 ] && [ "$pid" != "$1" ] && [ "$(readlink "/proc/$pid/exe")" = /usr/bin/pelmor-helper ]
+}
+
+package() {
+  local pid t why="" files left
+  for deb in pelmor-helper.deb pelmor-helper-upgrade.deb; do
+    why=""
+    pid=$(heartbeat_pid)
+    dpkg -i "$LAB/$deb" >/dev/null 2>&1 || why="dpkg -i $deb failed;"
+    wait_until 10 runs_new_binary "$pid" \
+      || why="$why heartbeat $(heartbeat_pid) (was $pid) runs $(readlink "/proc/$(heartbeat_pid)/exe");"
+    [ -z "$why" ] && pass "package-${deb%.deb}-restarts-heartbeat" || fail "package-${deb%.deb}-restarts-heartbeat" "$why"
+  done
+
+  why=""
+  files=$(dpkg -L pelmor-helper)
+  dpkg --purge pelmor-helper >/dev/null 2>&1 || why="dpkg --purge failed;"
+  wait_until 3 heartbeat_inactive || why="$why heartbeat still runs;"
+  wait_until 3 eval '! helper_running' || why="$why pelmor-helper still runs;"
+  wait_until 3 unlinked || why="$why link left;"
+  left=$(while read -r f; do
+    if [ ! -d "$f" ] && { [ -e "$f" ] || [ -L "$f" ]; }; then echo "$f"; fi
+  done <<<"$files")
+  [ -z "$left" ] || why="$why left: $left;"
+  [ -z "$(failed_units)" ] || why="$why failed: $(failed_units);"
+  unplug
+  wait_until 5 eval '[ -z "$(node_of 1)" ]'
+  t=$(now)
+  plug
+  wait_until 10 eval '[ -n "$(node_of 2)" ]'
+  sleep 3
+  [ -z "$(systemctl list-units --no-legend --plain 'pelmor*')" ] \
+    || why="$why after a replug: $(systemctl list-units --no-legend --plain 'pelmor*');"
+  unlinked || why="$why a replug linked the node;"
+  [ "$(count_since 1 "$t")$(count_since 2 "$t")" = 00 ] || why="$why a replug sent a report;"
+  [ -z "$why" ] && pass package-purged-leaves-nothing || fail package-purged-leaves-nothing "$why"
+
+  t=$(now)
+  dpkg -i "$LAB/pelmor-helper.deb" >/dev/null 2>&1 || fail package-installed-while-plugged "dpkg -i failed"
+  check_configured package-installed-while-plugged "$t"
+}
+
+scenarios() {
+  stty -F /dev/ttyS1 raw -echo 2>/dev/null
+  exec >/dev/ttyS1 2>&1
+  echo "== whole-system lab ($MODE): kernel $(uname -r), $(systemctl --version | head -n 1)"
+  systemctl is-system-running --wait >/dev/null
+  figure boot-ms "$(awk '{ printf "%d", $1 * 1000 }' /proc/uptime)"
+  systemd-analyze time | head -n 1
+  if [ "$MODE" = coldplug ]; then
+    # Reports from the moment the machine started.
+    check_configured coldplug-at-boot "$(awk -v now="$(now)" '{ printf "%.3f", now - $1 }' /proc/uptime)"
+  else
+    timed first_plug first-plug-hid-not-loaded
+    timed unplug_clean unplug-stops-everything
+    timed first_plug first-plug-hid-loaded
+    timed seat_user seat-user
+    timed plug_series fast-plug-cycles 8 at-once
+    timed plug_series pulled-during-wait 4 during-wait
+    heartbeat_refused_once
+    hardening
+    timed package package
+  fi
+  echo "LAB DONE"
+  stty -F /dev/ttyS2 raw -echo 2>/dev/null
+  journalctl -b --no-pager -o short-monotonic >/dev/ttyS2 2>&1
+  sleep 1
+  systemctl poweroff --force --force
+}
+
+"$@"
