@@ -7,8 +7,9 @@
 # with callgrind (repeatable on a busy machine) and peak resident memory with
 # /usr/bin/time. Sleeps are shimmed away in both (bench/nosleep.c): they cost
 # no instructions, only time.
-# Usage: bench/run-bench.sh [--smoke]
+# Usage: [PELMOR_QT_MAJOR=5|6] bench/run-bench.sh [--smoke]
 #   --smoke: tiny cycle counts, targets reported but not enforced (for CI)
+#   PELMOR_QT_MAJOR: the Qt both programs are built against (5 by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -33,8 +34,10 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 tools/deps.sh build
 
+qt=${PELMOR_QT_MAJOR:-5}
 build=$source_dir/build-bench
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+[ "$qt" = 5 ] || build=$build-qt$qt
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPELMOR_QT_MAJOR="$qt" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target pelmor-helper pelmor-floor nosleep fakehid_shared >/dev/null
 tool=$build/pelmor-helper
 floor=$build/bench/pelmor-floor
@@ -89,7 +92,7 @@ row() { # label tool-instr floor-instr tool-kib floor-kib
   printf '| %s | %s | %s | %s | %s | %s | %s | %+d | %s |\n' "$1" "$2" "$3" "$r" "$m" "$4" "$5" $(( $4 - $5 )) "$k"
 }
 
-echo "pelmor-helper benchmark, $(date -u +%Y-%m-%d), $(uname -m), $(nproc) cores," \
+echo "pelmor-helper benchmark, Qt $qt, $(date -u +%Y-%m-%d), $(uname -m), $(nproc) cores," \
   "$(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
 echo
 echo "| scenario | tool instructions | floor instructions | ratio | ≤ 1.1 | tool peak KiB | floor peak KiB | difference KiB | ≤ 1024 |"

@@ -65,6 +65,7 @@ completion)
     printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' '
   }
   [ "$(complete_words pelmor-helper --h)" = "--heartbeat --help " ] || fail "options: $(complete_words pelmor-helper --h)"
+  [ "$(complete_words pelmor-helper --v)" = "--version " ] || fail "options: $(complete_words pelmor-helper --v)"
   touch "$scratch/my.conf"
   [ "$(complete_words pelmor-helper --config "$scratch/my")" = "$scratch/my.conf " ] || fail "file after --config"
   ;;

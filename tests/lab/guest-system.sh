@@ -113,6 +113,9 @@ check_configured() { # scenario T
   journal_since "$t" -u "pelmor-init-receiver@${node1#/dev/}.service" | grep -qF "$run" \
     || why="$why no '$run' in the journal;"
   ! journal_since "$t" -u 'pelmor*' | grep -E 'Failed with result|Failed to start' || why="$why a unit failed;"
+  # The run's own lines, under the tool's name (not stdbuf's).
+  journal_since "$t" -t pelmor-helper | grep -qxF "正在配置设备 $(node_of 2) (speed=4, poll=1000Hz)..." \
+    || why="$why no progress line of pelmor-helper for interface 2;"
   if [ -z "$why" ]; then
     pass "$name"
     figure "$name-plug-to-init-report-ms" "$(elapsed_ms "$t" "$(first_since 2 "$t")")"

@@ -16,6 +16,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 source_dir=$PWD
 work=$source_dir/build-lab
+# Kernels and the guest's root file system outlive a checkout: every clone on
+# this machine reuses them, and each is made again when missing.
+cache=${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/pelmor-helper-lab
 variant=${1:-all}
 timeout_seconds=300
 
@@ -30,7 +33,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo[@]}" apt-get update -q
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
-mkdir -p "$work"
+mkdir -p "$work" "$cache"
 
 tools/deps.sh build
 
@@ -48,16 +51,17 @@ fetch_kernel() { # flavour: cloud-amd64 | amd64
   local package download
   package=$(apt-cache depends "linux-image-$1" | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n 1)
   [ -n "$package" ] || { echo "cannot resolve linux-image-$1" >&2; return 1; }
-  if [ ! -d "$work/kernel/$package" ]; then
+  if [ ! -d "$cache/kernel/$package" ]; then
     download=$(mktemp -d)
     [ "$(id -u)" -eq 0 ] && chown _apt "$download"
     (cd "$download" && apt-get download "$package" >/dev/null 2>&1) \
       || { "${sudo[@]}" apt-get update -q >/dev/null && (cd "$download" && apt-get download "$package" >/dev/null); }
-    mkdir -p "$work/kernel/$package"
-    dpkg-deb -x "$download"/*.deb "$work/kernel/$package"
+    rm -rf "$cache/kernel/$package.part" && mkdir -p "$cache/kernel/$package.part"
+    dpkg-deb -x "$download"/*.deb "$cache/kernel/$package.part"
+    mv "$cache/kernel/$package.part" "$cache/kernel/$package"
     rm -rf "$download"
   fi
-  echo "$work/kernel/$package"
+  echo "$cache/kernel/$package"
 }
 
 # Copies binaries with every library they load into the root.
@@ -113,7 +117,7 @@ build_initramfs() { # kernel-folder init-script output modules...
 system_packages=systemd,systemd-sysv,udev,dbus,libpam-systemd,kmod,libqt5core5a,libhidapi-hidraw0,acl,procps
 build_rootfs() { # prints the tarball
   local tarball sources=() file
-  tarball=$work/rootfs-bookworm-$(md5sum <<<"$system_packages" | cut -c1-8).tar
+  tarball=$cache/rootfs-bookworm-$(md5sum <<<"$system_packages" | cut -c1-8).tar
   if [ ! -f "$tarball" ]; then
     for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
       [ -f "$file" ] && grep -q '^[^#]*bookworm' "$file" && sources+=("$file")
