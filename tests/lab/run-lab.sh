@@ -123,7 +123,8 @@ build_rootfs() { # prints the tarball
       [ -f "$file" ] && grep -q '^[^#]*bookworm' "$file" && sources+=("$file")
     done
     echo "Building the guest's root file system with mmdebstrap (once; about a minute)" >&2
-    mmdebstrap --quiet --variant=minbase --include="$system_packages" \
+    rm -rf "$tarball" "$tarball.part"
+    mmdebstrap --quiet --format=tar --variant=minbase --include="$system_packages" \
       --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
       --dpkgopt='path-exclude=/usr/share/locale/*' bookworm "$tarball.part" "${sources[@]}" >&2
     mv "$tarball.part" "$tarball"
