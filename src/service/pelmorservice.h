@@ -19,8 +19,9 @@ public:
     // then writes the one-byte heartbeat report every interval while the node
     // exists. When a write is refused with EINVAL (the hidraw driver's answer
     // to a report that short), it says so once and writes no more heartbeats,
-    // but still opens the node every interval until it is gone. Returns 1 when the node is missing or cannot be opened at
-    // start, 0 once it has disappeared; does not return otherwise.
+    // but still opens the node every interval until it is gone. Returns 1
+    // when the node is missing or cannot be opened at start, 0 once it has
+    // disappeared; does not return otherwise.
     static int runHeartbeat(const PelmorServiceConfig &config);
 
     // --init-receiver: after a one-second pause, sends the bulk configuration
