@@ -3,6 +3,8 @@
 
 #include "pelmorhid.h"
 
+#include "pelmorhidopenguard.h"
+
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -71,8 +73,16 @@ bool PelmorHid::openPath(const QString &path)
         return false;
     }
     const QByteArray utf8 = path.toUtf8();
-    if (isHidrawNode(utf8))
+    if (isHidrawNode(utf8)) {
+        PelmorHidOpenGuard::opening = true;
+        PelmorHidOpenGuard::vanished = false;
         handle = hid_open_path(utf8.constData());
+        PelmorHidOpenGuard::opening = false;
+        if (handle && PelmorHidOpenGuard::vanished) {
+            hid_close(handle);
+            handle = nullptr;
+        }
+    }
     if (!handle) {
         lastError = QStringLiteral("无法打开设备: %1").arg(path);
         return false;

@@ -98,6 +98,13 @@ void TestHeartbeat::heartbeat_data()
         << QByteArray("send-feature 失败，尝试 send-output: send_feature: Input/output error\n"
                       "初始化失败: send_output: Input/output error\n")
         << QStringList { Defaults, "00", "00" } << 2;
+    // Unplugged inside the library's open, after its open() and before its
+    // descriptor request: the system's hidapi would crash there. The cycle's
+    // open fails silently, as for a node that went a moment earlier.
+    QTest::newRow("unplugged inside the library's open")
+        << true << "device @/node\nvanish @/node descriptor 3" << QByteArray() << 0
+        << Loaded + Sending + "初始化成功。\n" + Entering + Removed << QByteArray() << QStringList { "00" }
+        << 2;
     QTest::newRow("configured level and rate are printed")
         << true << "device @/node\nvanish @/node write 1" << QByteArray("speed=1\npoll_hz=125\n") << 0
         << Loaded + "正在发送 Feature 初始化配置 (speed=1, poll=125Hz)...\n" + "初始化成功。\n" + Entering

@@ -73,6 +73,10 @@ void TestInitReceiver::initReceiver_data()
         << QStringList { "if1", "if2" } << "enum 1 @/if1\nenum 2 @/if2\nvanish @/if1 open 1" << toNode << 0
         << loaded + progress("if1") + progress("if2") << QByteArray("  打开失败: 无法打开设备: @/if1\n")
         << QStringList { "@/if2" } << defaults;
+    QTest::newRow("interface unplugged inside the library's open")
+        << QStringList { "if1", "if2" } << "enum 1 @/if1\nenum 2 @/if2\nvanish @/if1 descriptor 1" << toNode
+        << 0 << loaded + progress("if1") + progress("if2") << QByteArray("  打开失败: 无法打开设备: @/if1\n")
+        << QStringList { "@/if2" } << defaults;
     QTest::newRow("configured level and rate, not their bytes")
         << QStringList { "if1" } << "enum 1 @/if1"
         << QByteArray("speed=2\npoll_hz=250\nremap_wheel=off\nremap_gesture=off\n") << 0

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <linux/hidraw.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
@@ -82,6 +83,7 @@ struct State {
     int maxOpenHandles = 0;
     int liveEnumerations = 0;
     int nextId = 1;
+    std::string openingPath; // the path hid_open_path() is opening, if any
 
     ~State()
     {
@@ -398,6 +400,23 @@ hid_device HID_API_EXPORT *hid_open_path(const char *path)
         if (countCall(name, known->second, "open"))
             opens = false;
     }
+    if (opens) {
+        // What the system's hidapi does once open() has worked: asks the node
+        // for its descriptor size. When that fails, hidapi 0.13 writes into
+        // the device it has just freed and the process crashes; the virtual
+        // receiver stops it as loudly.
+        const int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+        int size = 0;
+        s.openingPath = name;
+        const bool answered = fd >= 0 && ::ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0;
+        s.openingPath.clear();
+        if (fd >= 0)
+            ::close(fd);
+        if (fd >= 0 && !answered)
+            fail("the descriptor size request failed inside hid_open_path: hidapi 0.13 would crash on "
+                + name);
+        opens = fd >= 0;
+    }
     if (!opens) {
         s.record({ "open", name, "->", "null" });
         return nullptr;
@@ -476,6 +495,14 @@ int ioctl(int fd, unsigned long request, ...) noexcept
     va_start(arguments, request);
     void *argument = va_arg(arguments, void *);
     va_end(arguments);
+    // A node that vanishes inside hid_open_path(), between its open() and
+    // this request: the kernel answers ENODEV for an unplugged device.
+    State &s = state();
+    if (request == HIDIOCGRDESCSIZE && !s.openingPath.empty()
+        && countCall(s.openingPath, s.devices[s.openingPath], "descriptor")) {
+        errno = ENODEV;
+        return -1;
+    }
     struct stat info;
     if (request == HIDIOCGRDESCSIZE && fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)
         && info.st_rdev == makedev(1, 3)) {

@@ -26,11 +26,17 @@
 //   error PATH none|empty|text T   what hid_error() gives after a failure
 //   errno PATH EINVAL|EIO|EPIPE|ENODEV|0
 //                                  errno after a failed send (EIO by default)
-//   vanish PATH open|write|feature N
+//   vanish PATH open|write|feature|descriptor N
 //                                  unlink PATH at the Nth such call; a
-//                                  vanishing open fails, a write completes
+//                                  vanishing open fails, a write completes;
+//                                  "descriptor" is the descriptor-size request
+//                                  that hid_open_path() makes after its open,
+//                                  which then fails with ENODEV
 // The last result of a list repeats. An undeclared path cannot be opened.
 // A path under /dev/hidraw aborts the process: tests never touch hardware.
+//
+// hid_open_path() makes the system hidapi's descriptor-size request on the
+// node it opened, and aborts when it fails: hidapi 0.13 crashes there.
 //
 // The receiver's nodes are links to /dev/null. The fake also stands in for
 // the hidraw driver's answer to HIDIOCGRDESCSIZE on /dev/null (it defines
