@@ -48,11 +48,15 @@ quint64 PelmorService::millisecondsFromSeconds(double seconds)
 
 void PelmorService::sleepSeconds(double seconds)
 {
-    if (!(seconds > 0))
-        return;
-    const quint64 milliseconds = millisecondsFromSeconds(seconds);
-    constexpr quint64 Longest = std::numeric_limits<unsigned long>::max();
-    QThread::msleep(static_cast<unsigned long>(qMin(milliseconds, Longest)));
+    // Some Qt versions turn a wait of centuries into an invalid time and
+    // return at once (Qt 6.8 overflows its nanosecond count), which would
+    // make the heartbeat loop spin. A day at a time is well within every one.
+    constexpr quint64 LongestStepMs = 24ULL * 60 * 60 * 1000;
+    for (quint64 left = millisecondsFromSeconds(seconds); left > 0;) {
+        const quint64 step = qMin(left, LongestStepMs);
+        QThread::msleep(static_cast<unsigned long>(step));
+        left -= step;
+    }
 }
 
 int PelmorService::runHeartbeat(const PelmorServiceConfig &config)
