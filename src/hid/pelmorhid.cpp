@@ -23,11 +23,9 @@ bool g_hidInited = false;
 // reach ensureInit().
 QMutex g_hidInitMutex;
 
-// hidapi 0.13 crashes (a use after free) when asked to open an existing
-// path that is not a hidraw node: a regular file, or a character device such
-// as /dev/null or a serial port. So the path must resolve to a character
-// device that answers the hidraw driver's descriptor-size request before the
-// library is asked to open it.
+#if PELMOR_HIDAPI_OPEN_GUARD
+// Whether path is a character device that answers the hidraw driver's
+// descriptor-size request (see pelmorhidopenguard.h for why it is asked).
 bool isHidrawNode(const QByteArray &path)
 {
     struct stat info;
@@ -41,6 +39,29 @@ bool isHidrawNode(const QByteArray &path)
     ::close(fd);
     return hidraw;
 }
+
+// Opens path with the library, or returns null, guarded as
+// pelmorhidopenguard.h explains.
+hid_device *openWithLibrary(const QByteArray &path)
+{
+    if (!isHidrawNode(path))
+        return nullptr;
+    PelmorHidOpenGuard::opening = true;
+    PelmorHidOpenGuard::vanished = false;
+    hid_device *device = hid_open_path(path.constData());
+    PelmorHidOpenGuard::opening = false;
+    if (device && PelmorHidOpenGuard::vanished) {
+        hid_close(device);
+        device = nullptr;
+    }
+    return device;
+}
+#else
+hid_device *openWithLibrary(const QByteArray &path)
+{
+    return hid_open_path(path.constData());
+}
+#endif
 
 } // namespace
 
@@ -72,17 +93,7 @@ bool PelmorHid::openPath(const QString &path)
         lastError = QStringLiteral("empty device path");
         return false;
     }
-    const QByteArray utf8 = path.toUtf8();
-    if (isHidrawNode(utf8)) {
-        PelmorHidOpenGuard::opening = true;
-        PelmorHidOpenGuard::vanished = false;
-        handle = hid_open_path(utf8.constData());
-        PelmorHidOpenGuard::opening = false;
-        if (handle && PelmorHidOpenGuard::vanished) {
-            hid_close(handle);
-            handle = nullptr;
-        }
-    }
+    handle = openWithLibrary(path.toUtf8());
     if (!handle) {
         lastError = QStringLiteral("无法打开设备: %1").arg(path);
         return false;

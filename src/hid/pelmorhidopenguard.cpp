@@ -4,9 +4,12 @@
 // Linked into the shipped binary only, in front of the C library's ioctl():
 // see pelmorhidopenguard.h. Every request is passed on; the one answer it
 // changes is ENODEV to the descriptor-size request that hidapi makes inside
-// PelmorHid::openPath().
+// PelmorHid::openPath(). Against a hidapi that needs no guard, this file
+// defines nothing.
 
 #include "pelmorhidopenguard.h"
+
+#if PELMOR_HIDAPI_OPEN_GUARD
 
 #include <cerrno>
 #include <cstdarg>
@@ -31,3 +34,5 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
     }
     return result;
 }
+
+#endif // PELMOR_HIDAPI_OPEN_GUARD

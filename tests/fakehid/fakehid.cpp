@@ -402,9 +402,9 @@ hid_device HID_API_EXPORT *hid_open_path(const char *path)
     }
     if (opens) {
         // What the system's hidapi does once open() has worked: asks the node
-        // for its descriptor size. When that fails, hidapi 0.13 writes into
-        // the device it has just freed and the process crashes; the virtual
-        // receiver stops it as loudly.
+        // for its descriptor size. When that fails, hidapi before 0.14 writes
+        // into the device it has just freed and the process crashes, and the
+        // virtual receiver stops it as loudly; later ones fail the open.
         const int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
         int size = 0;
         s.openingPath = name;
@@ -412,10 +412,12 @@ hid_device HID_API_EXPORT *hid_open_path(const char *path)
         s.openingPath.clear();
         if (fd >= 0)
             ::close(fd);
+#if HID_API_VERSION < HID_API_MAKE_VERSION(0, 14, 0)
         if (fd >= 0 && !answered)
-            fail("the descriptor size request failed inside hid_open_path: hidapi 0.13 would crash on "
+            fail("the descriptor size request failed inside hid_open_path: this hidapi would crash on "
                 + name);
-        opens = fd >= 0;
+#endif
+        opens = answered;
     }
     if (!opens) {
         s.record({ "open", name, "->", "null" });

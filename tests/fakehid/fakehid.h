@@ -36,7 +36,8 @@
 // A path under /dev/hidraw aborts the process: tests never touch hardware.
 //
 // hid_open_path() makes the system hidapi's descriptor-size request on the
-// node it opened, and aborts when it fails: hidapi 0.13 crashes there.
+// node it opened. When it fails, it aborts where the system's hidapi is older
+// than 0.14, which crashes there, and fails the open like later ones do.
 //
 // The receiver's nodes are links to /dev/null. The fake also stands in for
 // the hidraw driver's answer to HIDIOCGRDESCSIZE on /dev/null (it defines

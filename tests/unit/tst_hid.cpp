@@ -3,6 +3,7 @@
 
 #include "fakehid.h"
 #include "pelmorhid.h"
+#include "pelmorhidopenguard.h"
 
 #include <cerrno>
 
@@ -143,7 +144,8 @@ private slots:
         PelmorHid hid;
         QVERIFY(!hid.openPath(path));
         QCOMPARE(hid.errorString(), QStringLiteral("无法打开设备: %1").arg(path));
-        QCOMPARE(recorded("open").size(), libraryAsked ? 1 : 0);
+        // Without the pre-check every path goes to the library, which fails it.
+        QCOMPARE(recorded("open").size(), libraryAsked || !PELMOR_HIDAPI_OPEN_GUARD ? 1 : 0);
         QVERIFY(!hid.sendFeature(QByteArray(1, 0)));
         QCOMPARE(hid.errorString(), QStringLiteral("device not open"));
     }
