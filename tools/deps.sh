@@ -14,7 +14,7 @@ case "${1:-build}" in
   # with clang itself and have no libclang-rt-dev), valgrind, Qt 6 for the
   # second build, and what the deployment, licence and package checks use.
   test) packages+=(clang libclang-rt-dev valgrind qt6-base-dev dpkg-dev file man-db groff-base systemd
-                   lintian devscripts appstream reuse) ;;
+                   lintian devscripts appstream reuse ccache) ;;
   *) echo "usage: $0 build|test" >&2; exit 2 ;;
 esac
 

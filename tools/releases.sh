@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
+# The Debian releases that the test command proves, and how it proves them
+# on a machine of another release: in a root file system of that release
+# (made with mmdebstrap from this machine's mirrors, with everything
+# tools/deps.sh installs for the tests, and cached), entered with chroot in a
+# mount namespace of its own, where run-tests.sh runs the stages below. The
+# root is deleted afterwards, whatever happened.
+# A release is skipped, with a message, only when its root cannot be made:
+# its archive cannot be reached or its packages cannot be installed
+# together (a transition in testing).
+# Usage: tools/releases.sh [CODENAME...]   (every release but this machine's)
+#        source tools/releases.sh          (for release_sources, in the lab)
+set -euo pipefail
+
+# codename   name        apt suites beside the main one ("-": none)
+releases=(
+  "bookworm  Debian-12   updates security"
+  "trixie    Debian-13   updates security"
+  # Testing has only its main suite, and its Release file may be out of date.
+  "forky     testing     -"
+)
+release_stages=(package build suite qt6)
+release_cache=${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/pelmor-helper-releases
+
+# The first URI in this machine's apt sources that serves a suite matching
+# the pattern, in either format of sources file.
+apt_uri() { # suite-pattern
+  local file
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    if [[ $file == *.sources ]]; then
+      awk -v re="$1" 'BEGIN { RS = "" }
+        { uri = ""; hit = 0
+          for (i = 1; i <= NF; i++) {
+            if ($i == "URIs:") uri = $(i + 1)
+            if ($i == "Suites:") for (j = i + 1; j <= NF && $j !~ /:$/; j++) if ($j ~ re) hit = 1
+          }
+          if (hit && uri != "" && $0 ~ /Types:[^\n]*deb( |$|\n)/) { print uri; exit } }' "$file"
+    else
+      sed 's/\[[^]]*\]//' "$file" | awk -v re="$1" '$1 == "deb" && $3 ~ re { print $2; exit }'
+    fi
+  done | head -n 1
+}
+
+# mmdebstrap's sources and options for a release.
+release_sources() { # codename
+  local codename=$1 row name suites mirror security suite
+  for row in "${releases[@]}"; do
+    read -r name _ suites <<<"$row"
+    [ "$name" = "$codename" ] || continue
+    mirror=$(apt_uri '^[a-z]+$')
+    security=$(apt_uri '-security$')
+    [ -n "$mirror" ] || { echo "no Debian mirror in this machine's apt sources" >&2; return 1; }
+    echo "deb $mirror $codename main"
+    for suite in $suites; do
+      case $suite in
+        -) echo '--aptopt=Acquire::Check-Valid-Until "false"' ;;
+        security) [ -n "$security" ] && echo "deb $security $codename-security main" ;;
+        *) echo "deb $mirror $codename-$suite main" ;;
+      esac
+    done
+    return 0
+  done
+  echo "unknown release: $codename" >&2
+  return 1
+}
+
+# The cached root of a release with the test dependencies installed, made
+# again when the dependencies change or after a week. Prints its path.
+release_root() { # codename source-dir
+  local codename=$1 source=$2 tarball options=() sources=() line
+  tarball=$release_cache/$codename-$(md5sum <"$source/tools/deps.sh" | cut -c1-8).tar
+  if [ ! -f "$tarball" ] || [ -n "$(find "$tarball" -mtime +7)" ]; then
+    mkdir -p "$release_cache"
+    rm -f "$release_cache/$codename"-*.tar "$tarball.part"
+    while read -r line; do
+      case $line in --*) options+=("$line") ;; *) sources+=("$line") ;; esac
+    done < <(release_sources "$codename")
+    echo "Making a $codename root with the test dependencies (once a week; about two minutes)" >&2
+    mmdebstrap --quiet --variant=apt --format=tar "${options[@]}" \
+      --customize-hook="upload $source/tools/deps.sh /tmp/deps.sh" \
+      --customize-hook='chroot "$1" bash /tmp/deps.sh test && rm "$1/tmp/deps.sh" && chroot "$1" apt-get clean' \
+      "$codename" "$tarball.part" "${sources[@]}" >&2 || return 1
+    mv "$tarball.part" "$tarball"
+  fi
+  echo "$tarball"
+}
+
+# Runs the release stages of run-tests.sh in a fresh copy of the root.
+run_release() { # codename source-dir
+  local codename=$1 source=$2 tarball root status=0
+  tarball=$(release_root "$codename" "$source") || {
+    echo "SKIP: $codename: its root cannot be made (archive out of reach, or packages not installable)"
+    return 0
+  }
+  root=$(mktemp -d "$source/build-releases/$codename.XXXXXX")
+  tar -C "$root" -xf "$tarball"
+  mkdir -p "$root/src" "$root/root/.cache/ccache" "$release_cache/ccache-$codename"
+  tar -C "$source" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$root/src" -xf -
+  # Private mounts: they go with the namespace, whatever the stages do.
+  unshare --mount --propagation private -- bash -c '
+    root=$1
+    mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" &&
+      mount -t sysfs -o ro sysfs "$root/sys" && mount -t tmpfs tmpfs "$root/tmp" &&
+      mount -t tmpfs tmpfs "$root/run" && mount --bind "$2" "$root/root/.cache/ccache" || exit 1
+    shift 2
+    exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+      /src/run-tests.sh "$@"' _ "$root" "$release_cache/ccache-$codename" "${release_stages[@]}" || status=$?
+  rm -rf --one-file-system "$root"
+  return "$status"
+}
+
+main() {
+  local source here row codename name wanted=("$@") result=0 start summary=()
+  source=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  here=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  missing=()
+  for package in mmdebstrap util-linux; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: the release roots need root (chroot and mounts)"; return 0; }
+  mkdir -p "$source/build-releases"
+  for row in "${releases[@]}"; do
+    read -r codename name _ <<<"$row"
+    [ ${#wanted[@]} -eq 0 ] || [[ " ${wanted[*]} " == *" $codename "* ]] || continue
+    if [ "$codename" = "$here" ]; then
+      summary+=("$name ($codename): this machine, every stage above")
+      continue
+    fi
+    echo "== $name ($codename): ${release_stages[*]}"
+    start=$SECONDS
+    if run_release "$codename" "$source"; then
+      summary+=("$name ($codename): PASS in $((SECONDS - start)) s")
+    else
+      summary+=("$name ($codename): FAIL after $((SECONDS - start)) s")
+      result=1
+    fi
+  done
+  printf '%s\n' "${summary[@]}"
+  return "$result"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  main "$@"
+fi
