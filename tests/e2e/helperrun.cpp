@@ -29,7 +29,8 @@ QString VirtualReceiver::addNode(const QString &name)
 void VirtualReceiver::script(const QString &directive)
 {
     QFile file(scriptPath());
-    file.open(QIODevice::Append);
+    if (!file.open(QIODevice::Append))
+        qFatal("cannot write the script %s", qPrintable(file.fileName()));
     file.write(directive.toUtf8() + '\n');
 }
 
@@ -37,7 +38,8 @@ QString VirtualReceiver::writeFile(const QString &name, const QByteArray &conten
 {
     const QString path = scratch.filePath(name);
     QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
     file.write(contents);
     return path;
 }

@@ -258,7 +258,7 @@ private slots:
         if (explicitExists)
             write(QStringLiteral("explicit.conf"), "");
         if (besideExists)
-            QFile(beside).open(QIODevice::WriteOnly);
+            QVERIFY(QFile(beside).open(QIODevice::WriteOnly));
         const QString result
             = PelmorConfig::resolveConfigPath(giveExplicit ? explicitPath : QString(), appDir.path());
         QCOMPARE(result, expected == QLatin1String("explicit") ? explicitPath : beside);
