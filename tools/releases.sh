@@ -22,7 +22,8 @@ releases=(
   # Testing has only its main suite, and its Release file may be out of date.
   "forky     testing     -"
 )
-release_stages=(package build suite qt6)
+# What runs in each; the lab asks for the package alone.
+read -r -a release_stages <<<"${PELMOR_RELEASE_STAGES:-package build suite qt6}"
 release_cache=${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/pelmor-helper-releases
 
 # The first URI in this machine's apt sources that serves a suite matching
@@ -68,22 +69,29 @@ release_sources() { # codename
   return 1
 }
 
+# mmdebstrap for a release, from this machine's mirrors.
+release_mmdebstrap() { # codename target mmdebstrap-options...
+  local codename=$1 target=$2 options=() sources=() line
+  shift 2
+  while read -r line; do
+    case $line in --*) options+=("$line") ;; *) sources+=("$line") ;; esac
+  done < <(release_sources "$codename")
+  mmdebstrap --quiet --format=tar "${options[@]}" "$@" "$codename" "$target" "${sources[@]}"
+}
+
 # The cached root of a release with the test dependencies installed, made
 # again when the dependencies change or after a week. Prints its path.
 release_root() { # codename source-dir
-  local codename=$1 source=$2 tarball options=() sources=() line
+  local codename=$1 source=$2 tarball
   tarball=$release_cache/$codename-$(md5sum <"$source/tools/deps.sh" | cut -c1-8).tar
   if [ ! -f "$tarball" ] || [ -n "$(find "$tarball" -mtime +7)" ]; then
     mkdir -p "$release_cache"
     rm -f "$release_cache/$codename"-*.tar "$tarball.part"
-    while read -r line; do
-      case $line in --*) options+=("$line") ;; *) sources+=("$line") ;; esac
-    done < <(release_sources "$codename")
     echo "Making a $codename root with the test dependencies (once a week; about two minutes)" >&2
-    mmdebstrap --quiet --variant=apt --format=tar "${options[@]}" \
+    release_mmdebstrap "$codename" "$tarball.part" --variant=apt \
       --customize-hook="upload $source/tools/deps.sh /tmp/deps.sh" \
       --customize-hook='chroot "$1" bash /tmp/deps.sh test && rm "$1/tmp/deps.sh" && chroot "$1" apt-get clean' \
-      "$codename" "$tarball.part" "${sources[@]}" >&2 || return 1
+      >&2 || return 1
     mv "$tarball.part" "$tarball"
   fi
   echo "$tarball"
@@ -109,6 +117,9 @@ run_release() { # codename source-dir
     shift 2
     exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
       /src/run-tests.sh "$@"' _ "$root" "$release_cache/ccache-$codename" "${release_stages[@]}" || status=$?
+  # The package built for this release, for the lab's guest of it.
+  rm -rf "$source/build-releases/$codename" && mkdir -p "$source/build-releases/$codename"
+  cp "$root"/src/build-package/pelmor-helper_*.deb "$source/build-releases/$codename/" 2>/dev/null || true
   rm -rf --one-file-system "$root"
   return "$status"
 }

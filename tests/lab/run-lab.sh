@@ -6,11 +6,12 @@
 # and the real hidapi, and fails unless every scenario passes.
 #   uhid:   emulated receivers on /dev/uhid, in a busybox initramfs
 #           (tests/lab/guest-init.sh)
-#   system: a Debian 12 system with systemd as PID 1 and the project's
-#           package installed with dpkg; the receiver is a USB gadget with
-#           three HID functions on dummy_hcd, plugged in and out by binding
-#           it (tests/lab/guest-system.sh). Booted twice: receiver plugged
-#           in later, and present at boot.
+#   system: a whole Debian system of each release in system_releases, with
+#           that release's kernel, systemd as PID 1 and the project's
+#           package built for that release installed with dpkg; the
+#           receiver is a USB gadget with three HID functions on dummy_hcd,
+#           plugged in and out by binding it (tests/lab/guest-system.sh).
+#           Booted twice: receiver plugged in later, and present at boot.
 # Usage: tests/lab/run-lab.sh [uhid|system|all]   (work files in build-lab/)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -21,6 +22,10 @@ work=$source_dir/build-lab
 cache=${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/pelmor-helper-lab
 variant=${1:-all}
 timeout_seconds=300
+system_releases=(bookworm trixie)
+# shellcheck source=../../tools/releases.sh
+source tools/releases.sh
+here=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
@@ -45,23 +50,61 @@ cmake --build "$work/tool" -j"$(nproc)" >/dev/null
 cc -Wall -Wextra -Werror -O2 -o "$work/uhid-receiver" tests/lab/uhid-receiver.c
 cc -Wall -Wextra -Werror -O2 -o "$work/hidg-log" tests/lab/hidg-log.c
 
-# A Debian kernel of a flavour, downloaded and unpacked, not installed. The
-# metapackage names the current ABI. Prints the unpacked folder.
-fetch_kernel() { # flavour: cloud-amd64 | amd64
-  local package download
-  package=$(apt-cache depends "linux-image-$1" | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n 1)
-  [ -n "$package" ] || { echo "cannot resolve linux-image-$1" >&2; return 1; }
+# apt for a release's archive, whatever release this machine runs, with
+# lists of its own in the cache.
+release_apt() { # codename apt-get|apt-cache arguments...
+  local codename=$1 tool=$2 state=$cache/apt-$1
+  shift 2
+  mkdir -p "$state/lists/partial" "$state/archives/partial"
+  release_sources "$codename" | grep '^deb ' >"$state/sources.list"
+  "$tool" -o Dir::Etc::SourceList="$state/sources.list" -o Dir::Etc::SourceParts=/nonexistent \
+    -o Dir::State::Lists="$state/lists" -o Dir::Cache="$state" -o Dir::Cache::Archives="$state/archives" \
+    -o Dir::State::Status=/var/lib/dpkg/status "$@"
+}
+
+# A Debian kernel of a release and flavour, downloaded and unpacked, not
+# installed. The metapackage names the current ABI. Prints the unpacked folder.
+fetch_kernel() { # codename flavour: cloud-amd64 | amd64
+  local codename=$1 package download
+  [ -n "$(ls "$cache/apt-$codename/lists/"*Packages* 2>/dev/null)" ] || release_apt "$codename" apt-get update -q >&2
+  package=$(release_apt "$codename" apt-cache depends "linux-image-$2" | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n 1)
+  [ -n "$package" ] || { echo "cannot resolve linux-image-$2 in $codename" >&2; return 1; }
   if [ ! -d "$cache/kernel/$package" ]; then
     download=$(mktemp -d)
     [ "$(id -u)" -eq 0 ] && chown _apt "$download"
-    (cd "$download" && apt-get download "$package" >/dev/null 2>&1) \
-      || { "${sudo[@]}" apt-get update -q >/dev/null && (cd "$download" && apt-get download "$package" >/dev/null); }
+    (cd "$download" && release_apt "$codename" apt-get download "$package" >/dev/null 2>&1) \
+      || { release_apt "$codename" apt-get update -q >/dev/null && (cd "$download" && release_apt "$codename" apt-get download "$package" >/dev/null); }
     rm -rf "$cache/kernel/$package.part" && mkdir -p "$cache/kernel/$package.part"
     dpkg-deb -x "$download"/*.deb "$cache/kernel/$package.part"
     mv "$cache/kernel/$package.part" "$cache/kernel/$package"
     rm -rf "$download"
   fi
   echo "$cache/kernel/$package"
+}
+
+# A kernel's modules folder: under lib/ up to Debian 12, usr/lib/ after.
+kernel_modules() { # kernel-folder
+  local folder
+  for folder in "$1"/lib/modules/* "$1"/usr/lib/modules/*; do
+    [ -d "$folder" ] && { echo "$folder"; return; }
+  done
+  return 1
+}
+
+# The package for a release's guest, built on this machine for its own
+# release, in a root of the release otherwise (again when a source is newer).
+guest_package() { # codename: prints the .deb
+  local deb
+  if [ "$1" = "$here" ]; then
+    ls "$work"/tool/pelmor-helper_*_amd64.deb
+    return
+  fi
+  deb=$(ls "build-releases/$1"/pelmor-helper_*_amd64.deb 2>/dev/null | head -n 1)
+  if [ -z "$deb" ] || [ -n "$(find CMakeLists.txt cmake src data man -newer "$deb" -print -quit)" ]; then
+    PELMOR_RELEASE_STAGES=package tools/releases.sh "$1" >&2
+    deb=$(ls "build-releases/$1"/pelmor-helper_*_amd64.deb)
+  fi
+  echo "$source_dir/$deb"
 }
 
 # Copies binaries with every library they load into the root.
@@ -83,7 +126,7 @@ copy_binaries() { # root binaries...
 build_initramfs() { # kernel-folder init-script output modules...
   local kroot=$1 init=$2 output=$3 root=$work/root modules applet
   shift 3
-  modules=$(ls -d "$kroot"/lib/modules/*)
+  modules=$(kernel_modules "$kroot")
   rm -rf "$root"
   mkdir -p "$root"/{bin,sbin,proc,sys,dev,tmp,run,etc,lib/modules}
   cp /bin/busybox "$root/bin/busybox"
@@ -111,22 +154,21 @@ build_initramfs() { # kernel-folder init-script output modules...
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$output"
 }
 
-# The whole-system guest's root: Debian 12 with systemd, udev, logind and the
-# tool's libraries, made with mmdebstrap from this machine's apt sources and
-# kept as a tarball (rebuilt when missing or when the package list changes).
-system_packages=systemd,systemd-sysv,udev,dbus,libpam-systemd,kmod,libqt5core5a,libhidapi-hidraw0,acl,procps
-build_rootfs() { # prints the tarball
-  local tarball sources=() file
-  tarball=$cache/rootfs-bookworm-$(md5sum <<<"$system_packages" | cut -c1-8).tar
+# The whole-system guest's root: systemd, udev, logind and what the package
+# depends on in that release, made with mmdebstrap from this machine's
+# mirrors and kept as a tarball (made again when missing or when the package
+# list changes).
+system_packages=systemd,systemd-sysv,udev,dbus,libpam-systemd,kmod,acl,procps
+build_rootfs() { # codename deb: prints the tarball
+  local packages tarball
+  packages=$system_packages,$(dpkg-deb -f "$2" Depends | sed 's/([^)]*)//g; s/ //g')
+  tarball=$cache/rootfs-$1-$(md5sum <<<"$packages" | cut -c1-8).tar
   if [ ! -f "$tarball" ]; then
-    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
-      [ -f "$file" ] && grep -q '^[^#]*bookworm' "$file" && sources+=("$file")
-    done
-    echo "Building the guest's root file system with mmdebstrap (once; about a minute)" >&2
+    echo "Building the $1 guest's root file system with mmdebstrap (once; about a minute)" >&2
     rm -rf "$tarball" "$tarball.part"
-    mmdebstrap --quiet --format=tar --variant=minbase --include="$system_packages" \
+    release_mmdebstrap "$1" "$tarball.part" --variant=minbase --include="$packages" \
       --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
-      --dpkgopt='path-exclude=/usr/share/locale/*' bookworm "$tarball.part" "${sources[@]}" >&2
+      --dpkgopt='path-exclude=/usr/share/locale/*' >&2
     mv "$tarball.part" "$tarball"
   fi
   echo "$tarball"
@@ -149,23 +191,25 @@ lab_unit() { # name type action [unit lines...]
 # Unpacks the root, adds the kernel's modules, installs the package with
 # dpkg, adds the lab's users, units and tools, and packs it all as an
 # uncompressed initramfs whose /init is systemd.
-build_system_initramfs() { # kernel-folder output
-  local kroot=$1 output=$2 version root=$work/system-root lab
-  version=$(basename "$(ls -d "$kroot"/lib/modules/*)")
+build_system_initramfs() { # codename kernel-folder output
+  local codename=$1 kroot=$2 output=$3 modules version root=$work/system-root lab deb
+  modules=$(kernel_modules "$kroot")
+  version=$(basename "$modules")
+  deb=$(guest_package "$codename")
   rm -rf "$root"
   mkdir -p "$root"
-  tar -C "$root" -xf "$(build_rootfs)"
+  tar -C "$root" -xf "$(build_rootfs "$codename" "$deb")"
   mkdir -p "$root/lib/modules/$version/kernel/drivers" "$root/lib/modules/$version/kernel/fs"
-  cp -a "$kroot/lib/modules/$version/kernel/drivers/"{usb,hid,input} "$root/lib/modules/$version/kernel/drivers/"
-  cp -a "$kroot/lib/modules/$version/kernel/fs/"{configfs,autofs} "$root/lib/modules/$version/kernel/fs/"
-  cp "$kroot/lib/modules/$version/"modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$version/"
+  cp -a "$modules/kernel/drivers/"{usb,hid,input} "$root/lib/modules/$version/kernel/drivers/"
+  cp -a "$modules/kernel/fs/"{configfs,autofs} "$root/lib/modules/$version/kernel/fs/"
+  cp "$modules/"modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$version/"
   depmod -b "$root" "$version"
 
   lab=$root/usr/local/lib/pelmor-lab
   mkdir -p "$lab"
   install -m 755 tests/lab/guest-system.sh "$work/hidg-log" "$lab/"
   report_descriptor >"$lab/report_desc.bin"
-  cp "$work"/tool/pelmor-helper_*_amd64.deb "$lab/pelmor-helper.deb"
+  cp "$deb" "$lab/pelmor-helper.deb"
   # The same package as a newer version, for the upgrade.
   rm -rf "$work/upgrade" && dpkg-deb -R "$lab/pelmor-helper.deb" "$work/upgrade"
   sed -i 's/^Version: .*/&+lab1/' "$work/upgrade/DEBIAN/control"
@@ -222,9 +266,9 @@ boot() { # name kernel-folder initramfs scenarios...
 
 # Boots the whole-system guest: ttyS0 is the console, ttyS1 the report,
 # ttyS2 the journal, dumped at the end.
-boot_system() { # mode kernel-folder initramfs scenarios...
-  local mode=$1 kroot=$2 initramfs=$3 start status=0 name=system-$1
-  shift 3
+boot_system() { # codename mode kernel-folder initramfs scenarios...
+  local mode=$2 kroot=$3 initramfs=$4 start status=0 name=system-$1-$2
+  shift 4
   echo "== lab $name: booting $(basename "$kroot") with systemd ($(du -h "$initramfs" | cut -f1) initramfs)"
   start=$(date +%s)
   timeout "$timeout_seconds" qemu-system-x86_64 -accel tcg -cpu max -smp 2 -m 2048 -display none -no-reboot \
@@ -240,31 +284,30 @@ boot_system() { # mode kernel-folder initramfs scenarios...
 
 # The lab boots Debian's kernel packages; elsewhere (Ubuntu names them
 # otherwise) it says so and stops without failing.
-apt-cache show linux-image-cloud-amd64 >/dev/null 2>&1 || "${sudo[@]}" apt-get update -q >/dev/null
-for flavour in cloud-amd64 amd64; do
-  if ! apt-cache show "linux-image-$flavour" >/dev/null 2>&1; then
-    echo "SKIP: the lab needs Debian's linux-image-$flavour package, which this machine's apt does not offer"
-    exit 0
-  fi
-done
+[ -n "$(apt_uri '^[a-z]+$')" ] || {
+  echo "SKIP: the lab needs Debian's kernel packages, and this machine's apt has no Debian mirror"
+  exit 0
+}
 
 result=0
 if [ "$variant" = uhid ] || [ "$variant" = all ]; then
-  kernel=$(fetch_kernel cloud-amd64)
+  kernel=$(fetch_kernel "$here" cloud-amd64)
   build_initramfs "$kernel" tests/lab/guest-init.sh "$work/initramfs-uhid.gz" hid hid-generic uhid
   boot uhid "$kernel" "$work/initramfs-uhid.gz" \
     init-defaults init-config-file init-one-refusing heartbeat-until-unplugged plain-file-device devnull-device \
     || result=1
 fi
 if [ "$variant" = system ] || [ "$variant" = all ]; then
-  kernel=$(fetch_kernel amd64)
-  build_system_initramfs "$kernel" "$work/initramfs-system.cpio"
-  boot_system hotplug "$kernel" "$work/initramfs-system.cpio" \
-    first-plug-hid-not-loaded unplug-stops-everything first-plug-hid-loaded seat-user-configures \
-    user-without-session-refused fast-plug-cycles fast-plug-cycles-no-start-limit pulled-during-wait \
-    pulled-during-wait-no-start-limit heartbeat-refused-once units-hardened \
-    package-pelmor-helper-restarts-heartbeat package-pelmor-helper-upgrade-restarts-heartbeat \
-    package-purged-leaves-nothing package-installed-while-plugged || result=1
-  boot_system coldplug "$kernel" "$work/initramfs-system.cpio" coldplug-at-boot || result=1
+  for codename in "${system_releases[@]}"; do
+    kernel=$(fetch_kernel "$codename" amd64)
+    build_system_initramfs "$codename" "$kernel" "$work/initramfs-system.cpio"
+    boot_system "$codename" hotplug "$kernel" "$work/initramfs-system.cpio" \
+      first-plug-hid-not-loaded unplug-stops-everything first-plug-hid-loaded seat-user-configures \
+      user-without-session-refused fast-plug-cycles fast-plug-cycles-no-start-limit pulled-during-wait \
+      pulled-during-wait-no-start-limit heartbeat-refused-once units-hardened \
+      package-pelmor-helper-restarts-heartbeat package-pelmor-helper-upgrade-restarts-heartbeat \
+      package-purged-leaves-nothing package-installed-while-plugged || result=1
+    boot_system "$codename" coldplug "$kernel" "$work/initramfs-system.cpio" coldplug-at-boot || result=1
+  done
 fi
 exit "$result"
