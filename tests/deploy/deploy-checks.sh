@@ -78,7 +78,7 @@ install)
       share/man/zh_CN/man1/pelmor-helper.1.gz share/man/zh_CN/man5/pelmor.conf.5.gz \
       share/doc/pelmor-helper/pelmor.conf.example share/doc/pelmor-helper/copyright \
       share/doc/pelmor-helper/changelog.gz share/metainfo/invalid.pelmor.helper.metainfo.xml \
-      "$rules/70-pelmor.rules" "$units/pelmor-heartbeat.service" "$units/pelmor-init-receiver@.service"; do
+      "$rules/70-pelmor.rules" "$units/pelmor-heartbeat.service" "$units/pelmor-init-receiver@.service" "$units/pelmor-resume.service"; do
     [[ $file == /* ]] || file=$prefix/$file
     [ -f "$scratch/root$file" ] || fail "not installed: $file"
   done

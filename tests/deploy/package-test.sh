@@ -95,6 +95,7 @@ LC_ALL=C.UTF-8 MANWIDTH=80 man -L zh_CN pelmor-helper 2>/dev/null | grep -q '退
 grep -qx '/usr/share/doc/pelmor-helper/pelmor.conf.example' <<<"$installed" || fail "no example configuration"
 grep -q 'rules.d/70-pelmor.rules$' <<<"$installed" || fail "no udev rule"
 grep -q 'system/pelmor-heartbeat.service$' <<<"$installed" || fail "no heartbeat unit"
+[ -L /etc/systemd/system/sleep.target.wants/pelmor-resume.service ] || fail "the resume unit is not enabled"
 
 "${sudo[@]}" dpkg --purge pelmor-helper >/dev/null
 trap - EXIT
@@ -104,5 +105,9 @@ while read -r path; do
   [ -d "$path" ] && continue
   if [ -e "$path" ] || [ -L "$path" ]; then left+=("$path"); fi
 done <<<"$installed"
+# Nor anything the maintainer scripts made: the resume unit's links, and
+# deb-systemd-helper's record of them.
+left+=($(find /etc/systemd/system /var/lib/systemd/deb-systemd-helper-enabled \
+  /var/lib/systemd/deb-systemd-helper-masked -name 'pelmor*' 2>/dev/null || true))
 [ ${#left[@]} -eq 0 ] || fail "left behind: ${left[*]}"
 echo "PASS: package installs, works from the PATH and removes cleanly"

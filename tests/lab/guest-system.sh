@@ -228,7 +228,8 @@ heartbeat_refused_once() {
 
 hardening() {
   local unit exposure why=""
-  for unit in pelmor-heartbeat.service "pelmor-init-receiver@$(basename "$(node_of 1)").service"; do
+  for unit in pelmor-heartbeat.service "pelmor-init-receiver@$(basename "$(node_of 1)").service" \
+      pelmor-resume.service; do
     exposure=$(systemd-analyze security --no-pager "$unit" 2>&1 | sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
     figure "exposure-$unit" "$exposure"
     awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 1.2) }' || why="$why $unit rated '$exposure';"
@@ -287,6 +288,89 @@ package() {
   check_configured package-installed-while-plugged "$t"
 }
 
+# --- sleep and resume --------------------------------------------------------
+
+# The journal's word that the system is back from sleep, whatever systemd
+# version words it: the first one since T, as seconds since the epoch.
+resumed_since() { # T
+  journalctl -q --no-pager -o short-unix --since "@${1%.*}" MESSAGE_ID=8811e6df2a8e40f58a94cea26f8ebf14 \
+    | awk '{ print $1; exit }'
+}
+
+# Suspends to RAM with the RTC alarm set to wake the machine 6 s later;
+# returns once the system is back, with the moment it said so.
+sleep_and_wake() { # T (taken before the sleep)
+  SLEPT_AT=$1
+  echo 0 >/sys/class/rtc/rtc0/wakealarm
+  echo +6 >/sys/class/rtc/rtc0/wakealarm
+  systemctl suspend || return 1
+  wait_until 60 eval '[ -n "$(resumed_since "$SLEPT_AT")" ]' || return 1
+  resumed_since "$1"
+}
+
+# Every kind of sleep runs its service after sleep.target, which wants the
+# resume unit, ordered before it and stopped with it: the unit's stop, which
+# configures the receiver, comes once the sleep service has returned. Only
+# suspend can be tried here (no swap), so the others are checked on paper.
+resume_ordering() {
+  local kind why="" out
+  systemctl show -p Before --value pelmor-resume.service | grep -qw sleep.target || why="not before sleep.target;"
+  [ "$(systemctl show -p StopWhenUnneeded --value pelmor-resume.service)" = yes ] || why="$why not stopped when unneeded;"
+  systemctl show -p Wants --value sleep.target | grep -qw pelmor-resume.service || why="$why sleep.target does not want it;"
+  for kind in suspend hibernate hybrid-sleep suspend-then-hibernate; do
+    systemctl list-dependencies --all --plain --no-legend "$kind.target" | grep -qw pelmor-resume.service \
+      || why="$why $kind.target does not pull it in;"
+    systemctl show -p After --value "systemd-$kind.service" | grep -qw sleep.target \
+      || why="$why systemd-$kind.service is not after sleep.target;"
+    out=$(systemd-analyze verify "$kind.target" 2>&1 | grep pelmor)
+    [ -z "$out" ] || why="$why verify $kind.target: $out;"
+  done
+  [ -z "$why" ] && pass resume-ordered-after-every-sleep || fail resume-ordered-after-every-sleep "$why"
+}
+
+# With the receiver plugged in: after resume, interfaces 1 and 2 get the
+# report once more, interface 0 nothing; the heartbeat goes on as it was.
+resume_with_receiver() {
+  local t back pid why="" i
+  pid=$(heartbeat_pid)
+  t=$(now)
+  back=$(sleep_and_wake "$t") || { fail resume-reconfigures "the machine did not sleep and wake"; return; }
+  wait_until 20 eval '[ "$(count_since 1 "$t")" -ge 1 ] && [ "$(count_since 2 "$t")" -ge 1 ]' \
+    || why="no report within 20 s of resume;"
+  sleep 1.5 # anything more would arrive now
+  for i in 1 2; do
+    [ "$(reports_since "$i" "$t" | tr '\n' ' ')" = "$EXPECT " ] \
+      || why="$why interface $i got '$(reports_since "$i" "$t" | tr '\n' ' ')';"
+  done
+  [ "$(count_since 0 "$t")" = 0 ] || why="$why interface 0 got a report;"
+  journal_since "$t" -k | grep -q 'PM: suspend entry (deep)' || why="$why no S3 sleep in the kernel log;"
+  [ "$(heartbeat_pid)" = "$pid" ] && heartbeat_active || why="$why heartbeat $(heartbeat_pid), was $pid;"
+  linked || why="$why link gone;"
+  [ -z "$(failed_units)" ] || why="$why failed: $(failed_units);"
+  if [ -z "$why" ]; then
+    pass resume-reconfigures
+    for i in 1 2; do
+      figure "resume-to-report-interface-$i-ms" "$(elapsed_ms "$back" "$(first_since "$i" "$t")")"
+    done
+  else
+    fail resume-reconfigures "$why"
+  fi
+}
+
+# Without a receiver: a resume does nothing that shows.
+resume_without_receiver() {
+  local t why=""
+  unplug
+  wait_until 5 unlinked
+  t=$(now)
+  sleep_and_wake "$t" >/dev/null || { fail resume-without-receiver "the machine did not sleep and wake"; return; }
+  sleep 3
+  [ -z "$(failed_units)" ] || why="failed: $(failed_units);"
+  [ -z "$(journal_since "$t" -t pelmor-helper)" ] || why="$why the tool said: $(journal_since "$t" -t pelmor-helper);"
+  [ -z "$(journal_since "$t" -p warning -u 'pelmor*')" ] || why="$why $(journal_since "$t" -p warning -u 'pelmor*');"
+  [ -z "$why" ] && pass resume-without-receiver || fail resume-without-receiver "$why"
+}
+
 scenarios() {
   stty -F /dev/ttyS1 raw -echo 2>/dev/null
   exec >/dev/ttyS1 2>&1
@@ -307,6 +391,9 @@ scenarios() {
     heartbeat_refused_once
     hardening
     timed package package
+    resume_ordering
+    timed resume_with_receiver resume-reconfigures
+    timed resume_without_receiver resume-without-receiver
   fi
   echo "LAB DONE"
   stty -F /dev/ttyS2 raw -echo 2>/dev/null

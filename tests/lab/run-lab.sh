@@ -306,7 +306,8 @@ if [ "$variant" = system ] || [ "$variant" = all ]; then
       user-without-session-refused fast-plug-cycles fast-plug-cycles-no-start-limit pulled-during-wait \
       pulled-during-wait-no-start-limit heartbeat-refused-once units-hardened \
       package-pelmor-helper-restarts-heartbeat package-pelmor-helper-upgrade-restarts-heartbeat \
-      package-purged-leaves-nothing package-installed-while-plugged || result=1
+      package-purged-leaves-nothing package-installed-while-plugged \
+      resume-ordered-after-every-sleep resume-reconfigures resume-without-receiver || result=1
     boot_system "$codename" coldplug "$kernel" "$work/initramfs-system.cpio" coldplug-at-boot || result=1
   done
 fi
