@@ -22,10 +22,11 @@ if command -v ccache >/dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 fi
 
+# Warnings are errors, CMake's own included, in every release's CMake.
 configure_and_build() { # folder cmake-options...
   local folder=$1
   shift
-  cmake -S . -B "$folder" -DPELMOR_WERROR=ON "$@" >/dev/null
+  cmake -Werror=dev -Werror=deprecated -S . -B "$folder" -DPELMOR_WERROR=ON "$@" >/dev/null
   cmake --build "$folder" -j"$jobs" >/dev/null
 }
 
