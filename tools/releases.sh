@@ -23,7 +23,7 @@ releases=(
   "forky     testing     -"
 )
 # What runs in each; the lab asks for the package alone.
-read -r -a release_stages <<<"${PELMOR_RELEASE_STAGES:-package build suite qt6}"
+read -r -a release_stages <<<"${PELMOR_RELEASE_STAGES:-licences package build suite qt6}"
 release_cache=${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/pelmor-helper-releases
 
 # The first URI in this machine's apt sources that serves a suite matching
