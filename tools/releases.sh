@@ -99,28 +99,36 @@ release_root() { # codename source-dir
 
 # Runs the release stages of run-tests.sh in a fresh copy of the root.
 run_release() { # codename source-dir
-  local codename=$1 source=$2 tarball root status=0
+  local codename=$1 source=$2 tarball stages status=0
   tarball=$(release_root "$codename" "$source") || {
     echo "SKIP: $codename: its root cannot be made (archive out of reach, or packages not installable)"
     return 0
   }
+  # Global: the exit trap may run after this function has gone.
   root=$(mktemp -d "$source/build-releases/$codename.XXXXXX")
+  # Gone however this ends. An interruption stops the stages (their own
+  # process group) first.
+  trap 'rm -rf --one-file-system "$root"' EXIT
   tar -C "$root" -xf "$tarball"
   mkdir -p "$root/src" "$root/root/.cache/ccache" "$release_cache/ccache-$codename"
   tar -C "$source" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$root/src" -xf -
   # Private mounts: they go with the namespace, whatever the stages do.
-  unshare --mount --propagation private -- bash -c '
+  setsid unshare --mount --propagation private -- bash -c '
     root=$1
     mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" &&
       mount -t sysfs -o ro sysfs "$root/sys" && mount -t tmpfs tmpfs "$root/tmp" &&
       mount -t tmpfs tmpfs "$root/run" && mount --bind "$2" "$root/root/.cache/ccache" || exit 1
     shift 2
     exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-      /src/run-tests.sh "$@"' _ "$root" "$release_cache/ccache-$codename" "${release_stages[@]}" || status=$?
+      /src/run-tests.sh "$@"' _ "$root" "$release_cache/ccache-$codename" "${release_stages[@]}" &
+  stages=$!
+  trap 'kill -TERM -- -"$stages" 2>/dev/null; wait "$stages"; exit 143' INT TERM
+  wait "$stages" || status=$?
   # The package built for this release, for the lab's guest of it.
   rm -rf "$source/build-releases/$codename" && mkdir -p "$source/build-releases/$codename"
   cp "$root"/src/build-package/pelmor-helper_*.deb "$source/build-releases/$codename/" 2>/dev/null || true
   rm -rf --one-file-system "$root"
+  trap - EXIT INT TERM
   return "$status"
 }
 
