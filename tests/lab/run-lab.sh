@@ -93,6 +93,7 @@ kernel_modules() { # kernel-folder
 
 # The package for a release's guest, built on this machine for its own
 # release, in a root of the release otherwise (again when a source is newer).
+# Prints nothing where the release's root cannot be made.
 guest_package() { # codename: prints the .deb
   local deb
   if [ "$1" = "$here" ]; then
@@ -101,10 +102,10 @@ guest_package() { # codename: prints the .deb
   fi
   deb=$(ls "build-releases/$1"/pelmor-helper_*_amd64.deb 2>/dev/null | head -n 1)
   if [ -z "$deb" ] || [ -n "$(find CMakeLists.txt cmake src data man -newer "$deb" -print -quit)" ]; then
-    PELMOR_RELEASE_STAGES=package tools/releases.sh "$1" >&2
-    deb=$(ls "build-releases/$1"/pelmor-helper_*_amd64.deb)
+    PELMOR_RELEASE_STAGES=package tools/releases.sh "$1" >&2 || return 1
+    deb=$(ls "build-releases/$1"/pelmor-helper_*_amd64.deb 2>/dev/null | head -n 1)
   fi
-  echo "$source_dir/$deb"
+  [ -z "$deb" ] || echo "$source_dir/$deb"
 }
 
 # Copies binaries with every library they load into the root.
@@ -191,11 +192,10 @@ lab_unit() { # name type action [unit lines...]
 # Unpacks the root, adds the kernel's modules, installs the package with
 # dpkg, adds the lab's users, units and tools, and packs it all as an
 # uncompressed initramfs whose /init is systemd.
-build_system_initramfs() { # codename kernel-folder output
-  local codename=$1 kroot=$2 output=$3 modules version root=$work/system-root lab deb
+build_system_initramfs() { # codename kernel-folder deb output
+  local codename=$1 kroot=$2 deb=$3 output=$4 modules version root=$work/system-root lab
   modules=$(kernel_modules "$kroot")
   version=$(basename "$modules")
-  deb=$(guest_package "$codename")
   rm -rf "$root"
   mkdir -p "$root"
   tar -C "$root" -xf "$(build_rootfs "$codename" "$deb")"
@@ -282,10 +282,11 @@ boot_system() { # codename mode kernel-folder initramfs scenarios...
   check_report "$name" "$work/report-$name.txt" "$@"
 }
 
-# The lab boots Debian's kernel packages; elsewhere (Ubuntu names them
-# otherwise) it says so and stops without failing.
-[ -n "$(apt_uri '^[a-z]+$')" ] || {
-  echo "SKIP: the lab needs Debian's kernel packages, and this machine's apt has no Debian mirror"
+# The lab boots Debian's kernel packages from this machine's Debian mirror;
+# elsewhere (Ubuntu, or a Debian release it does not know) it says so and
+# stops without failing.
+release_sources "$here" >/dev/null 2>&1 || {
+  echo "SKIP: the lab needs a Debian release it knows (${releases[*]%% *}) with a Debian mirror; this is '$here'"
   exit 0
 }
 
@@ -299,8 +300,10 @@ if [ "$variant" = uhid ] || [ "$variant" = all ]; then
 fi
 if [ "$variant" = system ] || [ "$variant" = all ]; then
   for codename in "${system_releases[@]}"; do
+    deb=$(guest_package "$codename")
+    [ -n "$deb" ] || { echo "SKIP: the $codename guest: that release's root cannot be made"; continue; }
     kernel=$(fetch_kernel "$codename" amd64)
-    build_system_initramfs "$codename" "$kernel" "$work/initramfs-system.cpio"
+    build_system_initramfs "$codename" "$kernel" "$deb" "$work/initramfs-system.cpio"
     boot_system "$codename" hotplug "$kernel" "$work/initramfs-system.cpio" \
       first-plug-hid-not-loaded unplug-stops-everything first-plug-hid-loaded seat-user-configures \
       user-without-session-refused fast-plug-cycles fast-plug-cycles-no-start-limit pulled-during-wait \
