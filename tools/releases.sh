@@ -112,10 +112,12 @@ run_release() { # codename source-dir
   tar -C "$root" -xf "$tarball"
   mkdir -p "$root/src" "$root/root/.cache/ccache" "$release_cache/ccache-$codename"
   tar -C "$source" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$root/src" -xf -
-  # Private mounts: they go with the namespace, whatever the stages do.
+  # Private mounts: they go with the namespace, whatever the stages do. The
+  # root is a mount point of its own, as / is on a machine, so that tools
+  # run there can make namespaces of their own too.
   setsid unshare --mount --propagation private -- bash -c '
     root=$1
-    mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" &&
+    mount --bind "$root" "$root" && mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" &&
       mount -t sysfs -o ro sysfs "$root/sys" && mount -t tmpfs tmpfs "$root/tmp" &&
       mount -t tmpfs tmpfs "$root/run" && mount --bind "$2" "$root/root/.cache/ccache" || exit 1
     shift 2
