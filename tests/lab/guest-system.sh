@@ -6,7 +6,10 @@
 # the project's package installed with dpkg. The receiver is a USB gadget
 # 256f:c652 with three HID functions on dummy_hcd; with no_out_endpoint set,
 # every report the host sends reaches /dev/hidgN, where hidg-log writes it
-# down. "Plugging" binds the gadget to the dummy controller.
+# down. "Plugging" binds the gadget to the dummy controller. A second
+# receiver, on a second dummy controller, has its management interface 1 at
+# /dev/hidg3 (f_hid has four minors in all, so its interface 0 is a serial
+# function that no host driver takes).
 #   early       before udev starts: build the gadget, bind it for a coldplug
 #               boot (pelmor.lab=coldplug on the kernel command line)
 #   readers     log what each function receives, for the whole boot
@@ -15,6 +18,7 @@
 set -u
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 G=/sys/kernel/config/usb_gadget/pelmor
+G2=/sys/kernel/config/usb_gadget/pelmor2
 LAB=/usr/local/lib/pelmor-lab
 LOGS=/run/lab
 MODE=$(sed -n 's/.*pelmor\.lab=\([a-z]*\).*/\1/p' /proc/cmdline)
@@ -23,31 +27,48 @@ EXPECT=10001c0001ff000000000000000000000003000a0b0c0f0e0d10001e00000001
 
 plug() { echo dummy_udc.0 >"$G/UDC"; }
 unplug() { echo "" >"$G/UDC"; }
+plug_second() { echo dummy_udc.1 >"$G2/UDC"; }
+unplug_second() { echo "" >"$G2/UDC"; }
+
+# A gadget 256f:c652 whose configuration has the given functions, in
+# interface order.
+gadget() { # folder serial function...
+  local g=$1 f
+  mkdir -p "$g/strings/0x409" "$g/configs/c.1"
+  echo 0x256f >"$g/idVendor"
+  echo 0xc652 >"$g/idProduct"
+  echo "pelmor lab" >"$g/strings/0x409/manufacturer"
+  echo "emulated receiver" >"$g/strings/0x409/product"
+  echo "$2" >"$g/strings/0x409/serialnumber"
+  shift 2
+  for f in "$@"; do
+    f="$g/functions/$f"
+    mkdir "$f"
+    case $f in
+      */hid.*)
+        echo 0 >"$f/protocol"
+        echo 0 >"$f/subclass"
+        echo 32 >"$f/report_length"
+        echo 1 >"$f/no_out_endpoint"
+        cat "$LAB/report_desc.bin" >"$f/report_desc"
+        ;;
+    esac
+    ln -s "$f" "$g/configs/c.1/"
+  done
+}
 
 early() {
-  modprobe configfs && modprobe dummy_hcd && modprobe libcomposite && modprobe usb_f_hid || return 1
+  modprobe configfs && modprobe dummy_hcd num=2 && modprobe libcomposite && modprobe usb_f_hid \
+    && modprobe usb_f_serial || return 1
   mountpoint -q /sys/kernel/config || mount -t configfs configfs /sys/kernel/config || return 1
-  mkdir -p "$G/strings/0x409" "$G/configs/c.1"
-  echo 0x256f >"$G/idVendor"
-  echo 0xc652 >"$G/idProduct"
-  echo "pelmor lab" >"$G/strings/0x409/manufacturer"
-  echo "emulated receiver" >"$G/strings/0x409/product"
-  for i in 0 1 2; do
-    f="$G/functions/hid.usb$i"
-    mkdir "$f"
-    echo 0 >"$f/protocol"
-    echo 0 >"$f/subclass"
-    echo 32 >"$f/report_length"
-    echo 1 >"$f/no_out_endpoint"
-    cat "$LAB/report_desc.bin" >"$f/report_desc"
-    ln -s "$f" "$G/configs/c.1/"
-  done
+  gadget "$G" A hid.usb0 hid.usb1 hid.usb2 || return 1
+  gadget "$G2" B gser.usb0 hid.usb3 || return 1
   [ "$MODE" != coldplug ] || plug
 }
 
 readers() {
   mkdir -p "$LOGS"
-  for i in 0 1 2; do
+  for i in 0 1 2 3; do
     "$LAB/hidg-log" "/dev/hidg$i" "$LOGS/hidg$i.log" &
   done
   wait
@@ -61,20 +82,23 @@ elapsed_ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%d", (b - a) * 1000 }'; 
 reports_since() { awk -v t="$2" '$1 >= t { print $2 }' "$LOGS/hidg$1.log" 2>/dev/null; }
 count_since() { reports_since "$1" "$2" | wc -l; }
 first_since() { awk -v t="$2" '$1 >= t { print $1; exit }' "$LOGS/hidg$1.log" 2>/dev/null; }
-# The receiver's hidraw node for USB interface N, empty when it has none.
-node_of() {
+# The hidraw node for USB interface N of the first receiver (or of the
+# second, on the second dummy controller), empty when it has none.
+node_of() { # N [controller]
   local d
   for d in /sys/class/hidraw/hidraw*; do
+    [[ $(readlink -f "$d") == */dummy_hcd.${2:-0}/* ]] || continue
     [ "$(cat "$d/device/../bInterfaceNumber" 2>/dev/null)" = "0$1" ] && { echo "/dev/${d##*/}"; return; }
   done
 }
-# Polls a command every 0.1 s for at most SECONDS.
+# Polls a command every 0.1 s for at most SECONDS, to the fraction: a limit
+# counted in whole seconds of the clock would end up to a second early.
 wait_until() {
   local deadline
-  deadline=$(awk -v s="$1" 'BEGIN { srand(); print srand() + s }')
+  deadline=$(awk -v now="$(now)" -v s="$1" 'BEGIN { printf "%.3f", now + s }')
   shift
   until "$@"; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
+    awk -v now="$(now)" -v d="$deadline" 'BEGIN { exit !(now < d) }' || return 1
     sleep 0.1
   done
 }
@@ -92,12 +116,34 @@ RESULT=0
 pass() { echo "LAB PASS $1"; }
 fail() { echo "LAB FAIL $1: $2"; RESULT=1; }
 figure() { echo "LAB TIME $1 $2"; }
+# A scenario's verdict from what its checks added to its local $why.
+verdict() { if [ -z "$why" ]; then pass "$1"; else fail "$1" "$why"; fi; }
 
-# After a plug at T: the configuration run finished, interfaces 1 and 2 got
-# the report (1 twice: the run's and the heartbeat's), interface 0 nothing,
-# the link points at interface 1 and the heartbeat runs.
+# The heartbeat still runs under PID and no unit failed; else says so in $why.
+heartbeat_goes_on() { # pid
+  [ "$(heartbeat_pid)" = "$1" ] && heartbeat_active || why="$why heartbeat $(heartbeat_pid), was $1;"
+  [ -z "$(failed_units)" ] || why="$why failed: $(failed_units);"
+}
+
+# Nothing was sent to the first receiver since T; else says so in $why.
+nothing_sent_since() { # T
+  local i
+  for i in 0 1 2; do
+    [ "$(count_since "$i" "$1")" = 0 ] || why="$why interface $i got '$(reports_since "$i" "$1" | tr '\n' ' ')';"
+  done
+}
+
+# The configuration runs of a node's unit that finished since T (exactly).
+runs_since() { # T node
+  journalctl -q --no-pager -o cat --since "@$1" -u "pelmor-init-receiver@${2#/dev/}.service" \
+    | grep -cF "Finished pelmor-init-receiver@${2#/dev/}.service"
+}
+
+# After a plug at T: exactly one configuration run finished, interfaces 1 and
+# 2 got the report (1 twice: the run's and the heartbeat's), interface 0
+# nothing, the link points at interface 1 and the heartbeat runs.
 check_configured() { # scenario T
-  local name=$1 t=$2 why="" node1 run
+  local name=$1 t=$2 why="" node1 runs
   wait_until 20 configured_since "$t" || why="no report within 20 s;"
   sleep 1.5 # anything more would arrive now
   node1=$(node_of 1)
@@ -109,9 +155,8 @@ check_configured() { # scenario T
   [ -n "$node1" ] && [ "$(readlink -f /dev/pelmor_config)" = "$node1" ] \
     || why="$why link '$(readlink -f /dev/pelmor_config)', interface 1 is '$node1';"
   heartbeat_active || why="$why heartbeat not active;"
-  run="Finished pelmor-init-receiver@${node1#/dev/}.service"
-  journal_since "$t" -u "pelmor-init-receiver@${node1#/dev/}.service" | grep -qF "$run" \
-    || why="$why no '$run' in the journal;"
+  runs=$(runs_since "$t" "$node1")
+  [ "$runs" = 1 ] || why="$why $runs configuration runs of ${node1#/dev/} finished, not one;"
   ! journal_since "$t" -u 'pelmor*' | grep -E 'Failed with result|Failed to start' || why="$why a unit failed;"
   # The run's own lines, under the tool's name (not stdbuf's).
   journal_since "$t" -t pelmor-helper | grep -qxF "正在配置设备 $(node_of 2) (speed=4, poll=1000Hz)..." \
@@ -152,10 +197,33 @@ unplug_clean() { # scenario
   unplug
   wait_until 2 heartbeat_inactive || why="heartbeat still $(systemctl is-active pelmor-heartbeat.service) after 2 s;"
   figure "$1-heartbeat-stop-ms" "$(elapsed_ms "$t" "$(now)")"
-  wait_until 3 unlinked || why="$why link left;"
-  wait_until 3 eval '! helper_running' || why="$why pelmor-helper still runs: $(pgrep -a pelmor-helper);"
+  wait_until 10 unlinked || why="$why link left;"
+  wait_until 10 eval '! helper_running' || why="$why pelmor-helper still runs: $(pgrep -a pelmor-helper);"
   [ -z "$(failed_units)" ] || why="$why failed: $(failed_units);"
   [ -z "$why" ] && pass "$1" || fail "$1" "$why"
+}
+
+# Events replayed for a receiver that is plugged in and configured, as the
+# coldplug at boot and any package's "udevadm trigger" replay them: no run
+# starts again, no report goes out, the heartbeat goes on.
+replayed_events() {
+  local node1 unit invocation pid t action why=""
+  node1=$(node_of 1)
+  unit=pelmor-init-receiver@${node1#/dev/}.service
+  [ "$(systemctl show -p SubState --value "$unit")" = exited ] \
+    || why="$unit is $(systemctl show -p ActiveState,SubState --value "$unit" | tr '\n' ' ')before the events;"
+  invocation=$(systemctl show -p InvocationID --value "$unit")
+  pid=$(heartbeat_pid)
+  t=$(now)
+  for action in add change add; do
+    udevadm trigger --settle --action="$action" --subsystem-match=hidraw
+  done
+  sleep 4 # a run would have started and sent by now: its own wait is 1 s
+  nothing_sent_since "$t"
+  [ "$(systemctl show -p InvocationID --value "$unit")" = "$invocation" ] || why="$why $unit ran again;"
+  linked || why="$why link gone;"
+  heartbeat_goes_on "$pid"
+  verdict replayed-events-send-nothing
 }
 
 seat_user() {
@@ -188,7 +256,7 @@ seat_user() {
 plug_series() { # scenario count pull
   local name=$1 count=$2 i start t why=""
   unplug
-  wait_until 5 unlinked
+  wait_until 10 unlinked
   start=$(now)
   for i in $(seq "$count"); do
     t=$(now)
@@ -263,16 +331,16 @@ package() {
   why=""
   files=$(dpkg -L pelmor-helper)
   dpkg --purge pelmor-helper >/dev/null 2>&1 || why="dpkg --purge failed;"
-  wait_until 3 heartbeat_inactive || why="$why heartbeat still runs;"
-  wait_until 3 eval '! helper_running' || why="$why pelmor-helper still runs;"
-  wait_until 3 unlinked || why="$why link left;"
+  wait_until 10 heartbeat_inactive || why="$why heartbeat still runs;"
+  wait_until 10 eval '! helper_running' || why="$why pelmor-helper still runs;"
+  wait_until 10 unlinked || why="$why link left;"
   left=$(while read -r f; do
     if [ ! -d "$f" ] && { [ -e "$f" ] || [ -L "$f" ]; }; then echo "$f"; fi
   done <<<"$files")
   [ -z "$left" ] || why="$why left: $left;"
   [ -z "$(failed_units)" ] || why="$why failed: $(failed_units);"
   unplug
-  wait_until 5 eval '[ -z "$(node_of 1)" ]'
+  wait_until 10 eval '[ -z "$(node_of 1)" ]'
   t=$(now)
   plug
   wait_until 10 eval '[ -n "$(node_of 2)" ]'
@@ -328,25 +396,25 @@ resume_ordering() {
   [ -z "$why" ] && pass resume-ordered-after-every-sleep || fail resume-ordered-after-every-sleep "$why"
 }
 
-# With the receiver plugged in: after resume, interfaces 1 and 2 get the
-# report once more, interface 0 nothing; the heartbeat goes on as it was.
+# With both receivers plugged in: after resume, each one's management
+# interfaces (1 and 2 of the first, 1 of the second) get the report once
+# more, interface 0 nothing; the heartbeat goes on as it was.
 resume_with_receiver() {
   local t back pid why="" i
   pid=$(heartbeat_pid)
   t=$(now)
   back=$(sleep_and_wake "$t") || { fail resume-reconfigures "the machine did not sleep and wake"; return; }
-  wait_until 20 eval '[ "$(count_since 1 "$t")" -ge 1 ] && [ "$(count_since 2 "$t")" -ge 1 ]' \
-    || why="no report within 20 s of resume;"
+  wait_until 20 eval '[ "$(count_since 1 "$t")" -ge 1 ] && [ "$(count_since 2 "$t")" -ge 1 ] &&
+    [ "$(count_since 3 "$t")" -ge 1 ]' || why="no report within 20 s of resume;"
   sleep 1.5 # anything more would arrive now
-  for i in 1 2; do
+  for i in 1 2 3; do
     [ "$(reports_since "$i" "$t" | tr '\n' ' ')" = "$EXPECT " ] \
       || why="$why interface $i got '$(reports_since "$i" "$t" | tr '\n' ' ')';"
   done
   [ "$(count_since 0 "$t")" = 0 ] || why="$why interface 0 got a report;"
   journal_since "$t" -k | grep -q 'PM: suspend entry (deep)' || why="$why no S3 sleep in the kernel log;"
-  [ "$(heartbeat_pid)" = "$pid" ] && heartbeat_active || why="$why heartbeat $(heartbeat_pid), was $pid;"
   linked || why="$why link gone;"
-  [ -z "$(failed_units)" ] || why="$why failed: $(failed_units);"
+  heartbeat_goes_on "$pid"
   if [ -z "$why" ]; then
     pass resume-reconfigures
     for i in 1 2; do
@@ -357,11 +425,48 @@ resume_with_receiver() {
   fi
 }
 
+# A second receiver plugged in beside the first: its own run configures it
+# (and, as every run does, the first one again), the link moves to it, and
+# the one heartbeat goes on under the same PID.
+second_receiver() {
+  local t pid b1 runs why=""
+  pid=$(heartbeat_pid)
+  t=$(now)
+  plug_second
+  wait_until 20 eval '[ "$(count_since 3 "$t")" -ge 1 ]' || why="no report at the second receiver within 20 s;"
+  sleep 1.5 # anything more would arrive now
+  b1=$(node_of 1 1)
+  [ "$(reports_since 3 "$t" | tr '\n' ' ')" = "$EXPECT " ] \
+    || why="$why its interface 1 got '$(reports_since 3 "$t" | tr '\n' ' ')';"
+  runs=$(runs_since "$t" "$b1")
+  [ "$runs" = 1 ] || why="$why $runs configuration runs of ${b1#/dev/} finished, not one;"
+  [ -n "$b1" ] && [ "$(readlink -f /dev/pelmor_config)" = "$b1" ] \
+    || why="$why link '$(readlink -f /dev/pelmor_config)', its interface 1 is '$b1';"
+  heartbeat_goes_on "$pid"
+  verdict second-receiver-configured
+}
+
+# The linked receiver pulled out: the link goes back to the other one, whose
+# heartbeat goes on under the same PID, and nothing is configured again.
+linked_receiver_pulled() {
+  local t pid node1 why=""
+  pid=$(heartbeat_pid)
+  node1=$(node_of 1)
+  t=$(now)
+  unplug_second
+  wait_until 10 eval '[ "$(readlink -f /dev/pelmor_config)" = "$node1" ]' \
+    || why="link '$(readlink -f /dev/pelmor_config)', the first receiver's interface 1 is '$node1';"
+  sleep 3 # a run would have sent by now
+  nothing_sent_since "$t"
+  heartbeat_goes_on "$pid"
+  verdict linked-receiver-pulled-heartbeat-stays
+}
+
 # Without a receiver: a resume does nothing that shows.
 resume_without_receiver() {
   local t why=""
   unplug
-  wait_until 5 unlinked
+  wait_until 10 unlinked
   t=$(now)
   sleep_and_wake "$t" >/dev/null || { fail resume-without-receiver "the machine did not sleep and wake"; return; }
   sleep 3
@@ -379,12 +484,15 @@ scenarios() {
   figure boot-ms "$(awk '{ printf "%d", $1 * 1000 }' /proc/uptime)"
   systemd-analyze time | head -n 1
   if [ "$MODE" = coldplug ]; then
-    # Reports from the moment the machine started.
+    # Reports from the moment the machine started; a replayed event would
+    # start a second run within seconds.
+    sleep 3
     check_configured coldplug-at-boot "$(awk -v now="$(now)" '{ printf "%.3f", now - $1 }' /proc/uptime)"
   else
     timed first_plug first-plug-hid-not-loaded
     timed unplug_clean unplug-stops-everything
     timed first_plug first-plug-hid-loaded
+    timed replayed_events replayed-events
     timed seat_user seat-user
     timed plug_series fast-plug-cycles 8 at-once
     timed plug_series pulled-during-wait 4 during-wait
@@ -392,7 +500,9 @@ scenarios() {
     hardening
     timed package package
     resume_ordering
+    timed second_receiver second-receiver
     timed resume_with_receiver resume-reconfigures
+    timed linked_receiver_pulled linked-receiver-pulled
     timed resume_without_receiver resume-without-receiver
   fi
   echo "LAB DONE"
