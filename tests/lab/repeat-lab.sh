@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
+# SPDX-License-Identifier: MIT
+#
+# Runs the lab several times in a row, as evidence that it passes every time
+# and not by chance, then sums up: runs, failed runs, guests booted a second
+# time and why. Each run's output is kept in build-lab/repeat/run-K.log.
+# Usage: tests/lab/repeat-lab.sh [COUNT] [uhid|system|all]   (5 and all)
+set -uo pipefail
+cd "$(dirname "$0")/../.." || exit 2
+count=${1:-5}
+variant=${2:-all}
+logs=build-lab/repeat
+rm -rf "$logs" && mkdir -p "$logs"
+failed=0
+start=$SECONDS
+for run in $(seq "$count"); do
+  begin=$SECONDS
+  tests/lab/run-lab.sh "$variant" >"$logs/run-$run.log" 2>&1
+  status=$?
+  [ "$status" = 0 ] || failed=$((failed + 1))
+  echo "run $run: $([ "$status" = 0 ] && echo PASS || echo FAIL) in $((SECONDS - begin)) s," \
+    "$(grep -c '^RETRY:' "$logs/run-$run.log") retried, $(grep -c '^SKIP:' "$logs/run-$run.log") skipped"
+  grep -h -E '^(RETRY|SKIP|FAIL):' "$logs/run-$run.log" | sed 's/^/  /'
+done
+echo "$count runs of the $variant lab in $(((SECONDS - start) / 60)) min $(((SECONDS - start) % 60)) s:" \
+  "$failed failed, $(cat "$logs"/run-*.log | grep -c '^RETRY:') guests booted again"
+[ "$failed" = 0 ]
