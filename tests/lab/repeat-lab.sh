@@ -4,7 +4,8 @@
 #
 # Runs the lab several times in a row, as evidence that it passes every time
 # and not by chance, then sums up: runs, failed runs, guests booted a second
-# time and why. Each run's output is kept in build-lab/repeat/run-K.log.
+# time and why. Each run's output is kept in build-lab/repeat/run-K.log, and
+# its guests' consoles, reports and journals in build-lab/repeat/run-K/.
 # Usage: tests/lab/repeat-lab.sh [COUNT] [uhid|system|all]   (5 and all)
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 2
@@ -18,6 +19,8 @@ for run in $(seq "$count"); do
   begin=$SECONDS
   tests/lab/run-lab.sh "$variant" >"$logs/run-$run.log" 2>&1
   status=$?
+  mkdir -p "$logs/run-$run"
+  mv build-lab/{console,report,journal}-* "$logs/run-$run/" 2>/dev/null
   [ "$status" = 0 ] || failed=$((failed + 1))
   echo "run $run: $([ "$status" = 0 ] && echo PASS || echo FAIL) in $((SECONDS - begin)) s," \
     "$(grep -c '^RETRY:' "$logs/run-$run.log") retried, $(grep -c '^SKIP:' "$logs/run-$run.log") skipped"
