@@ -466,7 +466,9 @@ linked_receiver_pulled() {
 resume_without_receiver() {
   local t why=""
   unplug
-  wait_until 10 unlinked
+  # The heartbeat may see the node gone before systemd stops it, and say so:
+  # that belongs to the unplug, not to the resume.
+  wait_until 10 unlinked && wait_until 10 heartbeat_inactive && wait_until 10 eval '! helper_running'
   t=$(now)
   sleep_and_wake "$t" >/dev/null || { fail resume-without-receiver "the machine did not sleep and wake"; return; }
   sleep 3
