@@ -196,7 +196,7 @@ unplug_clean() { # scenario
   t=$(now)
   unplug
   # A real machine stops it in a fraction of a second; the emulated one,
-  # with one CPU, in 0.4 to 1.1 s: 5 s leaves room for a slow moment of
+  # with one CPU, in 0.6 to 1.8 s: 5 s leaves room for a slow moment of
   # the emulator without hiding a heartbeat that is left running.
   wait_until 5 heartbeat_inactive || why="heartbeat still $(systemctl is-active pelmor-heartbeat.service) after 5 s;"
   figure "$1-heartbeat-stop-ms" "$(elapsed_ms "$t" "$(now)")"
