@@ -460,9 +460,50 @@ linked_receiver_pulled() {
   wait_until 10 eval '[ "$(readlink -f /dev/pelmor_config)" = "$node1" ]' \
     || why="link '$(readlink -f /dev/pelmor_config)', the first receiver's interface 1 is '$node1';"
   sleep 3 # a run would have sent by now
-  nothing_sent_since "$t"
-  heartbeat_goes_on "$pid"
+  if [ "$(heartbeat_pid)" = "$pid" ]; then
+    nothing_sent_since "$t"
+    heartbeat_goes_on "$pid"
+  else
+    # It looked while the link still named the pulled receiver's node.
+    heartbeat_started_again_since "$t" "$pid"
+  fi
+  figure linked-receiver-pulled-heartbeat-started-again "$([ "$(heartbeat_pid)" = "$pid" ] && echo 0 || echo 1)"
   verdict linked-receiver-pulled-heartbeat-stays
+}
+
+# A heartbeat started again since T in place of PID: it runs, and its own
+# configuration is all that was sent (to interface 1, once), by no run of
+# the configuration unit; else says so in $why.
+heartbeat_started_again_since() { # T pid
+  local since=$1 old=$2 node1
+  node1=$(node_of 1)
+  wait_until 10 eval 'heartbeat_active && [ "$(heartbeat_pid)" != "$old" ]' \
+    || why="$why heartbeat $(systemctl is-active pelmor-heartbeat.service) under $(heartbeat_pid), was $old;"
+  wait_until 10 eval '[ "$(count_since 1 "$since")" -ge 1 ]' && sleep 1.5
+  [ "$(reports_since 1 "$since" | tr '\n' ' ')" = "$EXPECT " ] \
+    || why="$why interface 1 got '$(reports_since 1 "$since" | tr '\n' ' ')';"
+  [ "$(count_since 0 "$since")$(count_since 2 "$since")" = 00 ] || why="$why interfaces 0 and 2 got reports;"
+  [ "$(runs_since "$since" "$node1")" = 0 ] || why="$why the configuration ran;"
+  [ -z "$(failed_units)" ] || why="$why failed: $(failed_units);"
+}
+
+# The moment between pulling out the linked receiver and udev moving the
+# link to the one left, made to last: the link names a node that is gone.
+# The heartbeat that finds it so ends, waits, and starts again once the
+# link names a node again. Links are replaced by a rename, as udev does, so
+# that they are never missing.
+link_dangling() {
+  local t pid node1 why=""
+  pid=$(heartbeat_pid)
+  node1=$(node_of 1)
+  t=$(now)
+  ln -s hidraw-gone /dev/.pelmor_lab && mv -T /dev/.pelmor_lab /dev/pelmor_config
+  wait_until 10 eval '! kill -0 "$pid" 2>/dev/null' || why="heartbeat $pid did not end;"
+  sleep 2
+  ! heartbeat_active || why="$why heartbeat started with the link dangling;"
+  ln -s "${node1#/dev/}" /dev/.pelmor_lab && mv -T /dev/.pelmor_lab /dev/pelmor_config
+  heartbeat_started_again_since "$t" "$pid"
+  verdict link-dangling-heartbeat-restarts
 }
 
 # Without a receiver: a resume does nothing that shows.
@@ -508,6 +549,7 @@ scenarios() {
     timed second_receiver second-receiver
     timed resume_with_receiver resume-reconfigures
     timed linked_receiver_pulled linked-receiver-pulled
+    timed link_dangling link-dangling
     timed resume_without_receiver resume-without-receiver
   fi
   echo "LAB DONE"

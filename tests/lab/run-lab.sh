@@ -375,7 +375,7 @@ if [ "$variant" = system ] || [ "$variant" = all ]; then
       package-pelmor-helper-restarts-heartbeat package-pelmor-helper-upgrade-restarts-heartbeat \
       package-purged-leaves-nothing package-installed-while-plugged resume-ordered-after-every-sleep \
       second-receiver-configured resume-reconfigures linked-receiver-pulled-heartbeat-stays \
-      resume-without-receiver || result=1
+      link-dangling-heartbeat-restarts resume-without-receiver || result=1
     boot_system "$codename" coldplug "$kernel" "$work/initramfs-system.cpio" coldplug-at-boot || result=1
   done
 fi
