@@ -33,13 +33,13 @@ foreach(unit ${PELMOR_UNITS})
 endforeach()
 
 install(FILES data/udev/70-pelmor.rules DESTINATION ${PELMOR_UDEV_RULES_DIR})
-install(FILES data/pelmor.conf.example README.md README.zh-CN.md data/debian/copyright
+install(FILES data/pelmor.conf.example README.md README.zh-CN.md NEWS.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES data/bash-completion/pelmor-helper DESTINATION ${PELMOR_BASH_COMPLETION_DIR})
 install(FILES data/metainfo/invalid.pelmor.helper.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
-# Manual pages (English, and Chinese under zh_CN) and the changelog are
-# installed compressed, as Debian wants them; the pages carry the version.
+# Manual pages (English, and Chinese under zh_CN) are installed compressed,
+# as distributions want them; the pages carry the version.
 find_program(PELMOR_GZIP gzip)
 if(NOT PELMOR_GZIP)
   message(FATAL_ERROR "gzip not found: it compresses the manual pages")
@@ -68,32 +68,4 @@ foreach(page pelmor-helper.1 pelmor.conf.5)
   pelmor_manual_page(${page} "")
   pelmor_manual_page(${page} zh_CN)
 endforeach()
-pelmor_compressed(${PROJECT_SOURCE_DIR}/data/debian/changelog ${PROJECT_BINARY_DIR}/changelog.gz)
-install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 add_custom_target(pelmor_compressed_docs ALL DEPENDS ${compressed})
-
-# Debian package: cpack -G DEB in the build folder.
-set(CPACK_PACKAGE_NAME pelmor-helper)
-set(CPACK_PACKAGE_VENDOR "pelmor-helper developers")
-set(CPACK_PACKAGE_CONTACT "pelmor-helper developers <maintainers@pelmor.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configure the pelmor wireless mouse receiver over HID")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Command-line tool that sends the configuration report to the receiver's\n management interfaces and keeps its configuration node alive with a\n heartbeat. Ships a udev rule and systemd units that do both on plug-in.")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The maintainer scripts start and stop units through deb-systemd-invoke
-# (an essential package, which lintian wants named with a version).
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "init-system-helpers (>= 1.52)")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/data/debian/postinst
-    ${PROJECT_SOURCE_DIR}/data/debian/prerm ${PROJECT_SOURCE_DIR}/data/debian/postrm)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The binary is stripped; its debug symbols go to a -dbgsym package beside it
-# (full ones from a RelWithDebInfo build).
-set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
-# The units name the binary by its configured path, so the package holds what
-# was configured, and cpack refuses any prefix but /usr (PelmorCPackCheck).
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
-set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PelmorCPackCheck.cmake)
-set(CPACK_GENERATOR DEB)
-include(CPack)

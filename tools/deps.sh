@@ -12,9 +12,11 @@ case "${1:-build}" in
   build) ;;
   # clang and its runtime for the fuzzers (older releases ship the runtime
   # with clang itself and have no libclang-rt-dev), valgrind, Qt 6 for the
-  # second build, and what the deployment, licence and package checks use.
+  # second build, what the deployment, licence and package checks use, and
+  # the package's own build dependencies (udev has the udev folder's
+  # pkg-config file up to Debian 12, systemd-dev from 13 on).
   test) packages+=(clang libclang-rt-dev valgrind qt6-base-dev dpkg-dev file man-db groff-base systemd
-                   lintian devscripts appstream reuse ccache) ;;
+                   lintian devscripts appstream reuse ccache debhelper blhc autopkgtest udev systemd-dev) ;;
   *) echo "usage: $0 build|test" >&2; exit 2 ;;
 esac
 

@@ -23,7 +23,8 @@ releases=(
   "forky     testing     -"
 )
 # What runs in each; the lab asks for the package alone.
-read -r -a release_stages <<<"${PELMOR_RELEASE_STAGES:-licences package build suite qt6}"
+# The package stage runs the suite inside the package's build.
+read -r -a release_stages <<<"${PELMOR_RELEASE_STAGES:-licences package build qt6}"
 release_cache=${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/pelmor-helper-releases
 
 # The first URI in this machine's apt sources that serves a suite matching
@@ -121,7 +122,7 @@ run_release() { # codename source-dir
       mount -t sysfs -o ro sysfs "$root/sys" && mount -t tmpfs tmpfs "$root/tmp" &&
       mount -t tmpfs tmpfs "$root/run" && mount --bind "$2" "$root/root/.cache/ccache" || exit 1
     shift 2
-    exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+    exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 PELMOR_OTHER_RELEASE=1 \
       /src/run-tests.sh "$@"' _ "$root" "$release_cache/ccache-$codename" "${release_stages[@]}" &
   stages=$!
   trap 'kill -TERM -- -"$stages" 2>/dev/null; wait "$stages"; exit 143' INT TERM

@@ -43,11 +43,10 @@ mkdir -p "$work" "$cache"
 
 tools/deps.sh build
 
-# The tool as shipped, and its Debian package built as the README says.
-cmake -S "$source_dir" -B "$work/tool" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-  -DPELMOR_BUILD_TESTS=OFF >/dev/null
-cmake --build "$work/tool" -j"$(nproc)" >/dev/null
-(cd "$work/tool" && rm -f ./*.deb ./*.ddeb && cpack -G DEB >/dev/null)
+# The Debian package built as the README says (the suite is the other
+# stages' job), and the binary as it ships in it.
+DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" tools/debian-package.sh "$work/tool" -b
+rm -rf "$work/tool/root" && dpkg-deb -x "$(ls "$work"/tool/pelmor-helper_*_amd64.deb)" "$work/tool/root"
 cc -Wall -Wextra -Werror -O2 -o "$work/uhid-receiver" tests/lab/uhid-receiver.c
 cc -Wall -Wextra -Werror -O2 -o "$work/hidg-log" tests/lab/hidg-log.c
 
@@ -106,7 +105,7 @@ guest_package() { # codename: prints the .deb
     return
   fi
   deb=$(ls "build-releases/$1"/pelmor-helper_*_amd64.deb 2>/dev/null | head -n 1)
-  if [ -z "$deb" ] || [ -n "$(find CMakeLists.txt cmake src data man -newer "$deb" -print -quit)" ]; then
+  if [ -z "$deb" ] || [ -n "$(find CMakeLists.txt cmake src data man debian -newer "$deb" -print -quit)" ]; then
     PELMOR_RELEASE_STAGES=package tools/releases.sh "$1" >&2 || return 1
     deb=$(ls "build-releases/$1"/pelmor-helper_*_amd64.deb 2>/dev/null | head -n 1)
   fi
@@ -161,8 +160,8 @@ build_initramfs() { # kernel-folder init-script output modules...
   }
   for module in "$@"; do add_module "$module"; done
   printf '%s\n' "${order[@]}" >"$root/lib/modules/load-order"
-  cp "$work/tool/pelmor-helper" "$work/uhid-receiver" "$root/bin/"
-  copy_binaries "$root" "$work/tool/pelmor-helper" "$work/uhid-receiver"
+  cp "$work/tool/root/usr/bin/pelmor-helper" "$work/uhid-receiver" "$root/bin/"
+  copy_binaries "$root" "$work/tool/root/usr/bin/pelmor-helper" "$work/uhid-receiver"
   cp "$init" "$root/init"
   chmod 755 "$root/init"
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$output"
