@@ -16,7 +16,7 @@ case "${1:-build}" in
   # the package's own build dependencies: the unit and udev folders' pkg-config
   # files come with systemd and udev up to Debian 12, with systemd-dev later.
   test) packages+=(clang libclang-rt-dev valgrind qt6-base-dev dpkg-dev file man-db groff-base systemd
-                   lintian devscripts appstream reuse ccache debhelper blhc autopkgtest)
+                   lintian devscripts appstream reuse ccache build-essential debhelper blhc autopkgtest)
         if [ "$(. /etc/os-release && echo "${VERSION_ID:-}")" = 12 ]; then packages+=(udev); else packages+=(systemd-dev); fi ;;
   *) echo "usage: $0 build|test" >&2; exit 2 ;;
 esac
