@@ -12,6 +12,9 @@
 # its archive cannot be reached or its packages cannot be installed
 # together (a transition in testing).
 # Usage: tools/releases.sh [CODENAME...]   (every release but this machine's)
+#        PELMOR_RELEASE_STAGES="STAGE..." PELMOR_AS_MACHINE=1 tools/releases.sh CODENAME
+#        (the root stands in for a machine of that release: the stages run as
+#        on the machine's own release, the package's reproducibility included)
 #        source tools/releases.sh          (for release_sources, in the lab)
 set -euo pipefail
 
@@ -121,9 +124,11 @@ run_release() { # codename source-dir
     mount --bind "$root" "$root" && mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" &&
       mount -t sysfs -o ro sysfs "$root/sys" && mount -t tmpfs tmpfs "$root/tmp" &&
       mount -t tmpfs tmpfs "$root/run" && mount --bind "$2" "$root/root/.cache/ccache" || exit 1
-    shift 2
-    exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 PELMOR_OTHER_RELEASE=1 \
-      /src/run-tests.sh "$@"' _ "$root" "$release_cache/ccache-$codename" "${release_stages[@]}" &
+    other=$3
+    shift 3
+    exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+      PELMOR_OTHER_RELEASE="$other" /src/run-tests.sh "$@"' _ "$root" "$release_cache/ccache-$codename" \
+    "$([ -n "${PELMOR_AS_MACHINE:-}" ] || echo 1)" "${release_stages[@]}" &
   stages=$!
   trap 'kill -TERM -- -"$stages" 2>/dev/null; wait "$stages"; exit 143' INT TERM
   wait "$stages" || status=$?
