@@ -107,7 +107,10 @@ else
 fi
 
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "$deb" >/dev/null
+# What it depends on may have to come from the archive, whose lists a fresh
+# root may not have yet.
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "$deb" >/dev/null 2>&1 \
+  || { "${sudo[@]}" apt-get update -q >/dev/null && "${sudo[@]}" apt-get install -y -q --no-install-recommends "$deb" >/dev/null; }
 installed=$(dpkg -L pelmor-helper)
 cleanup() { "${sudo[@]}" dpkg --purge pelmor-helper >/dev/null 2>&1 || true; }
 trap cleanup EXIT
