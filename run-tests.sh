@@ -84,7 +84,7 @@ stage_qt6() {
 }
 
 stage_releases() {
-  echo "== The other Debian releases: build, both suites and the package, each in its own root =="
+  echo "== The other Debian releases: the package (with the suite), the build and the Qt 6 suite, each in its own root =="
   tools/releases.sh
 }
 
