@@ -16,14 +16,26 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -DPELMOR_FUZZ=ON -DPELMOR_SANITIZE
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j"$(nproc)" >/dev/null
 mkdir -p build-fuzz/crashes
-status=0
-for target in config commandline; do
-  work="build-fuzz/corpus-$target"
+# A fuzzer keeps one core busy: the targets run side by side, so that the
+# stage takes the time of one.
+fuzz_target() { # target
+  local target=$1 work="build-fuzz/corpus-$1"
   mkdir -p "$work"
+  build-fuzz/tests/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix=build-fuzz/crashes/$target- "$work" "tests/fuzz/corpus/$target" \
+    >"build-fuzz/fuzz_$target.log" 2>&1
+}
+targets=(config commandline)
+pids=()
+for target in "${targets[@]}"; do
   echo "-- fuzz_$target for ${seconds}s"
-  if ! build-fuzz/tests/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix=build-fuzz/crashes/$target- "$work" "tests/fuzz/corpus/$target" \
-      >"build-fuzz/fuzz_$target.log" 2>&1; then
+  fuzz_target "$target" &
+  pids+=($!)
+done
+status=0
+for i in "${!targets[@]}"; do
+  target=${targets[$i]}
+  if ! wait "${pids[$i]}"; then
     tail -n 40 "build-fuzz/fuzz_$target.log"
     echo "FAIL: fuzz_$target found a crash; see build-fuzz/crashes/"
     status=1
