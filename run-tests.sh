@@ -98,7 +98,8 @@ start_releases() {
   # which releases.sh sees to) if a stage here fails or the run is stopped.
   setsid tools/releases.sh >build-releases/releases.log 2>&1 &
   releases_pid=$!
-  trap 'kill -TERM -- -"$releases_pid" 2>/dev/null && wait "$releases_pid"' EXIT
+  # The run keeps its own exit status, not the stopped roots'.
+  trap 'status=$?; kill -TERM -- -"$releases_pid" 2>/dev/null && { wait "$releases_pid" || true; }; exit "$status"' EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
 }
