@@ -101,24 +101,28 @@ release_root() { # codename source-dir
   echo "$tarball"
 }
 
-# Runs the release stages of run-tests.sh in a fresh copy of the root.
-run_release() { # codename source-dir
-  local codename=$1 source=$2 tarball stages status=0
+# Runs a command in a fresh copy of a release's root, with TREE (a source
+# tree, without its build folders and Git data) at /src. The packages it
+# leaves in /src/build-package land in TREE/build-releases/CODENAME.
+in_release_root() { # codename source-dir tree command...
+  local codename=$1 source=$2 tree=$3 tarball stages status=0
+  shift 3
   tarball=$(release_root "$codename" "$source") || {
     echo "SKIP: $codename: its root cannot be made (archive out of reach, or packages not installable)"
     return 0
   }
+  mkdir -p "$source/build-releases"
   # Global: the exit trap may run after this function has gone.
   root=$(mktemp -d "$source/build-releases/$codename.XXXXXX")
-  # Gone however this ends. An interruption stops the stages (their own
+  # Gone however this ends. An interruption stops the command (its own
   # process group) first.
   trap 'rm -rf --one-file-system "$root"' EXIT
   tar -C "$root" -xf "$tarball"
   mkdir -p "$root/src" "$root/root/.cache/ccache" "$release_cache/ccache-$codename"
-  tar -C "$source" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$root/src" -xf -
-  # Private mounts: they go with the namespace, whatever the stages do. The
-  # root is a mount point of its own, as / is on a machine, so that tools
-  # run there can make namespaces of their own too.
+  tar -C "$tree" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$root/src" -xf -
+  # Private mounts: they go with the namespace, whatever the command does.
+  # The root is a mount point of its own, as / is on a machine, so that
+  # tools run there can make namespaces of their own too.
   setsid unshare --mount --propagation private -- bash -c '
     root=$1
     mount --bind "$root" "$root" && mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" &&
@@ -127,17 +131,22 @@ run_release() { # codename source-dir
     other=$3
     shift 3
     exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-      PELMOR_OTHER_RELEASE="$other" /src/run-tests.sh "$@"' _ "$root" "$release_cache/ccache-$codename" \
-    "$([ -n "${PELMOR_AS_MACHINE:-}" ] || echo 1)" "${release_stages[@]}" &
+      PELMOR_OTHER_RELEASE="$other" "$@"' _ "$root" "$release_cache/ccache-$codename" \
+    "$([ -n "${PELMOR_AS_MACHINE:-}" ] || echo 1)" "$@" &
   stages=$!
   trap 'kill -TERM -- -"$stages" 2>/dev/null; wait "$stages"; exit 143' INT TERM
   wait "$stages" || status=$?
-  # The package built for this release, for the lab's guest of it.
-  rm -rf "$source/build-releases/$codename" && mkdir -p "$source/build-releases/$codename"
-  cp "$root"/src/build-package/pelmor-helper_*.deb "$source/build-releases/$codename/" 2>/dev/null || true
+  rm -rf "$tree/build-releases/$codename" && mkdir -p "$tree/build-releases/$codename"
+  cp "$root"/src/build-package/pelmor-helper_*.deb "$tree/build-releases/$codename/" 2>/dev/null || true
   rm -rf --one-file-system "$root"
   trap - EXIT INT TERM
   return "$status"
+}
+
+# Runs the release stages of run-tests.sh in a fresh copy of the root; the
+# package built for the release stays for the lab's guest of it.
+run_release() { # codename source-dir
+  in_release_root "$1" "$2" "$2" /src/run-tests.sh "${release_stages[@]}"
 }
 
 main() {
