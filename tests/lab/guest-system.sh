@@ -320,8 +320,37 @@ runs_new_binary() { # old-pid
   [ "$pid" != 0 ] && [ "$pid" != "$1" ] && [ "$(readlink "/proc/$pid/exe")" = /usr/bin/pelmor-helper ]
 }
 
+# What an installation leaves beside the package's files: its maintainer
+# scripts, the resume unit's links and deb-systemd-helper's record of them.
+package_state() { find /etc /var/lib/systemd /var/lib/dpkg/info -name '*pelmor*' | sort; }
+
+# The package users have, which CPack built, installed with the receiver
+# plugged in and upgraded to this one: no conflict, the heartbeat goes on
+# with the new binary and nothing else is sent, the resume unit stays
+# enabled, and what the old scripts made is what a fresh install makes.
+upgraded_from_cpack() { # state-of-a-fresh-install
+  local pid t out why=""
+  dpkg --purge pelmor-helper >/dev/null 2>&1
+  wait_until 10 eval '! helper_running'
+  t=$(now)
+  dpkg -i "$LAB/pelmor-helper-cpack.deb" >/dev/null 2>&1 || why="dpkg -i of the CPack package failed;"
+  wait_until 20 configured_since "$t" || why="$why the CPack package did not configure the receiver;"
+  sleep 1.5 # its heartbeat's own report would arrive now
+  pid=$(heartbeat_pid)
+  t=$(now)
+  out=$(dpkg -i "$LAB/pelmor-helper.deb" 2>&1) || why="$why dpkg -i failed: $out;"
+  wait_until 10 runs_new_binary "$pid" \
+    || why="$why heartbeat $(heartbeat_pid) (was $pid) runs $(readlink "/proc/$(heartbeat_pid)/exe");"
+  heartbeat_started_again_since "$t" "$pid"
+  [ "$(systemctl is-enabled pelmor-resume.service)" = enabled ] \
+    || why="$why resume unit $(systemctl is-enabled pelmor-resume.service);"
+  [ "$(package_state)" = "$1" ] || why="$why beside the files: $(diff <(echo "$1") <(package_state) | grep '^[<>]');"
+  verdict package-upgraded-from-cpack
+}
+
 package() {
-  local pid t why="" files left
+  local pid t why="" files left fresh
+  fresh=$(package_state)
   for deb in pelmor-helper.deb pelmor-helper-upgrade.deb; do
     why=""
     pid=$(heartbeat_pid)
@@ -330,6 +359,8 @@ package() {
       || why="$why heartbeat $(heartbeat_pid) (was $pid) runs $(readlink "/proc/$(heartbeat_pid)/exe");"
     [ -z "$why" ] && pass "package-${deb%.deb}-restarts-heartbeat" || fail "package-${deb%.deb}-restarts-heartbeat" "$why"
   done
+  # Built where the project's history is at hand.
+  [ ! -f "$LAB/pelmor-helper-cpack.deb" ] || upgraded_from_cpack "$fresh"
 
   why=""
   files=$(dpkg -L pelmor-helper)
@@ -340,7 +371,7 @@ package() {
   left=$(while read -r f; do
     if [ ! -d "$f" ] && { [ -e "$f" ] || [ -L "$f" ]; }; then echo "$f"; fi
   done <<<"$files")
-  [ -z "$left" ] || why="$why left: $left;"
+  [ -z "$left$(package_state)" ] || why="$why left: $left $(package_state);"
   [ -z "$(failed_units)" ] || why="$why failed: $(failed_units);"
   unplug
   wait_until 10 eval '[ -z "$(node_of 1)" ]'

@@ -119,6 +119,31 @@ guest_package() { # codename: prints the .deb
   [ -z "$deb" ] || echo "$source_dir/$deb"
 }
 
+# The package that users have: 0.1.0, built with CPack before the Debian
+# source package, as that tree's README said. Built from that commit's tree
+# for each guest's release (on this machine for its own, in a root
+# otherwise) and kept in the cache, since the tree never changes. Prints
+# nothing without the project's Git history (a tarball, a shallow clone).
+cpack_commit=92ffba2d2eaf2775afc063cef04cf3c555080a17
+cpack_build='cmake -S "$0" -B "$0/build-package" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+  -DPELMOR_BUILD_TESTS=OFF && cmake --build "$0/build-package" -j"$(nproc)" && cd "$0/build-package" && cpack -G DEB'
+cpack_package() { # codename: prints the .deb
+  local deb=$cache/cpack-0.1.0-$1.deb tree=$work/cpack-0.1.0
+  if [ ! -f "$deb" ]; then
+    git cat-file -e "$cpack_commit^{commit}" 2>/dev/null || return 0
+    rm -rf "$tree" && mkdir -p "$tree" && git archive "$cpack_commit" | tar -C "$tree" -xf -
+    if [ "$1" = "$here" ]; then
+      bash -c "$cpack_build" "$tree" >"$work/cpack-0.1.0.log" 2>&1
+    else
+      mkdir -p "$tree/build-package" &&
+        in_release_root "$1" "$source_dir" "$tree" bash -c "$cpack_build" /src >"$work/cpack-0.1.0.log" 2>&1 &&
+        cp "$tree/build-releases/$1"/*.deb "$tree/build-package/"
+    fi || { tail -n 20 "$work/cpack-0.1.0.log" >&2; echo "FAIL: the CPack package did not build for $1" >&2; return 1; }
+    cp "$tree/build-package/pelmor-helper_0.1.0_amd64.deb" "$deb.part" && mv "$deb.part" "$deb" && rm -rf "$tree"
+  fi
+  echo "$deb"
+}
+
 # Copies binaries with every library they load into the root.
 copy_binaries() { # root binaries...
   local root=$1 binary library
@@ -211,8 +236,8 @@ lab_unit() { # name type action [unit lines...]
 # Unpacks the root, adds the kernel's modules, installs the package with
 # dpkg, adds the lab's users, units and tools, and packs it all as an
 # uncompressed initramfs whose /init is systemd.
-build_system_initramfs() { # codename kernel-folder root-tarball deb output
-  local codename=$1 kroot=$2 tarball=$3 deb=$4 output=$5 modules version root=$work/system-root lab
+build_system_initramfs() { # codename kernel-folder root-tarball deb output [cpack-deb]
+  local codename=$1 kroot=$2 tarball=$3 deb=$4 output=$5 cpack=${6:-} modules version root=$work/system-root lab
   modules=$(kernel_modules "$kroot")
   version=$(basename "$modules")
   rm -rf "$root"
@@ -233,6 +258,7 @@ build_system_initramfs() { # codename kernel-folder root-tarball deb output
   rm -rf "$work/upgrade" && dpkg-deb -R "$lab/pelmor-helper.deb" "$work/upgrade"
   sed -i 's/^Version: .*/&+lab1/' "$work/upgrade/DEBIAN/control"
   dpkg-deb -b "$work/upgrade" "$lab/pelmor-helper-upgrade.deb" >/dev/null
+  [ -z "$cpack" ] || cp "$cpack" "$lab/pelmor-helper-cpack.deb"
   chroot "$root" dpkg -i /usr/local/lib/pelmor-lab/pelmor-helper.deb >/dev/null
   chroot "$root" useradd -m lab
   chroot "$root" useradd -m outsider
@@ -373,12 +399,21 @@ if [ "$variant" = system ] || [ "$variant" = all ]; then
     [ -n "$deb" ] || { echo "SKIP: the $codename guest: that release's root cannot be made"; continue; }
     kernel=$(fetch_kernel "$codename" amd64) && rootfs=$(build_rootfs "$codename" "$deb") \
       || { echo "SKIP: the $codename guest: $lost_archive"; continue; }
-    build_system_initramfs "$codename" "$kernel" "$rootfs" "$deb" "$work/initramfs-system.cpio"
+    # Its upgrade row runs where the package users have can be built.
+    upgrade=()
+    if ! cpack=$(cpack_package "$codename"); then
+      result=1
+    elif [ -z "$cpack" ]; then
+      echo "SKIP: the $codename guest's upgrade from the CPack package: no Git history to build it from"
+    else
+      upgrade=(package-upgraded-from-cpack)
+    fi
+    build_system_initramfs "$codename" "$kernel" "$rootfs" "$deb" "$work/initramfs-system.cpio" "$cpack"
     boot_system "$codename" hotplug "$kernel" "$work/initramfs-system.cpio" \
       first-plug-hid-not-loaded unplug-stops-everything first-plug-hid-loaded seat-user-configures \
       user-without-session-refused fast-plug-cycles fast-plug-cycles-no-start-limit pulled-during-wait \
       pulled-during-wait-no-start-limit heartbeat-refused-once units-hardened replayed-events-send-nothing \
-      package-pelmor-helper-restarts-heartbeat package-pelmor-helper-upgrade-restarts-heartbeat \
+      package-pelmor-helper-restarts-heartbeat package-pelmor-helper-upgrade-restarts-heartbeat "${upgrade[@]}" \
       package-purged-leaves-nothing package-installed-while-plugged resume-ordered-after-every-sleep \
       second-receiver-configured resume-reconfigures linked-receiver-pulled-heartbeat-stays \
       link-dangling-heartbeat-restarts resume-without-receiver || result=1
