@@ -11,9 +11,8 @@ cd "$(dirname "$0")"
 
 all_stages=(licences package fuzz sanitize build valgrind bench suite qt6 releases lab)
 # The package's build runs the whole suite (as Debian builds it), and the
-# sanitizer stage runs it too: "suite" is left out unless asked for. Fuzzing
-# and the benchmark come after the lab, and so run beside it (see below).
-default_stages=(licences package sanitize build valgrind qt6 releases lab fuzz bench)
+# sanitizer stage runs it too: "suite" is left out unless asked for.
+default_stages=(licences package fuzz sanitize build valgrind bench qt6 releases lab)
 stages=("${@:-${default_stages[@]}}")
 
 tools/deps.sh test
@@ -49,9 +48,8 @@ stage_package() {
 }
 
 stage_fuzz() {
-  local seconds=${PELMOR_FUZZ_SECONDS:-60}
-  echo "== Fuzzing: each target for $seconds s under the sanitizers =="
-  tools/fuzz.sh "$seconds"
+  echo "== Fuzzing: each target for 60 s under the sanitizers =="
+  tools/fuzz.sh 60
 }
 
 stage_sanitize() {
@@ -89,21 +87,6 @@ stage_qt6() {
   (cd build-qt6 && ctest --output-on-failure -j"$jobs")
 }
 
-# Work started in the background, each job a process group of its own: a
-# stage that fails, or an interruption, stops what is left of it (the roots
-# are then removed by releases.sh). The run keeps its own exit status, not
-# the stopped jobs'.
-background=()
-stop_background() {
-  local pid
-  for pid in "${background[@]}"; do
-    if kill -TERM -- -"$pid" 2>/dev/null; then wait "$pid" || true; fi
-  done
-}
-trap 'status=$?; stop_background; exit "$status"' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
 # The other releases' roots share nothing with the stages here but the
 # machine, and their work leaves a core idle about half the time, as the
 # stages here do: they run beside them from the start, and their stage waits
@@ -111,49 +94,23 @@ trap 'exit 143' TERM
 start_releases() {
   mkdir -p build-releases
   releases_start=$SECONDS
+  # A process group of its own, stopped as a whole (and its roots removed,
+  # which releases.sh sees to) if a stage here fails or the run is stopped.
   setsid tools/releases.sh >build-releases/releases.log 2>&1 &
   releases_pid=$!
-  background+=("$releases_pid")
+  # The run keeps its own exit status, not the stopped roots'.
+  trap 'status=$?; kill -TERM -- -"$releases_pid" 2>/dev/null && { wait "$releases_pid" || true; }; exit "$status"' EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
 }
 
 stage_releases() {
   echo "== The other Debian releases: the package (with the suite), the build and the Qt 6 suite, each in its own root =="
   local status=0
   wait "$releases_pid" || status=$?
+  trap - EXIT
   cat build-releases/releases.log
   echo "(the roots ran beside the stages above, for $((SECONDS - releases_start)) s in all)"
-  return "$status"
-}
-
-# A lab guest keeps one core busy and leaves most of the other idle. Fuzzing
-# and the benchmark's smoke run check nothing against the clock (callgrind
-# counts instructions), so when they come after the lab they start with it
-# and use that core at the idle priority, which takes nothing from the
-# guest: its scenarios still bound how long it takes. The fuzzers then get
-# about half a core each, so they run for 150 s, about the work of 60 s
-# alone. Their stages wait for them and show what they printed.
-declare -A beside_pid=() beside_start=()
-start_beside_lab() {
-  local stage after=0
-  mkdir -p build-beside
-  for stage in "${stages[@]}"; do
-    case $after:$stage in
-      0:lab) after=1 ;;
-      1:fuzz | 1:bench)
-        beside_start[$stage]=$SECONDS
-        PELMOR_FUZZ_SECONDS=150 setsid chrt --idle 0 ./run-tests.sh "$stage" >"build-beside/$stage.log" 2>&1 &
-        beside_pid[$stage]=$!
-        background+=("$!")
-        ;;
-    esac
-  done
-}
-
-wait_beside_lab() { # stage
-  local status=0
-  wait "${beside_pid[$1]}" || status=$?
-  cat "build-beside/$1.log"
-  echo "(beside the lab, at the idle priority, for $((SECONDS - beside_start[$1])) s)"
   return "$status"
 }
 
@@ -168,11 +125,6 @@ done
 [[ " ${stages[*]} " != *" releases "* ]] || start_releases
 for stage in "${stages[@]}"; do
   start=$SECONDS
-  if [ -n "${beside_pid[$stage]:-}" ]; then
-    wait_beside_lab "$stage"
-  else
-    [ "$stage" != lab ] || start_beside_lab
-    "stage_$stage"
-  fi
+  "stage_$stage"
   echo "-- $stage: $((SECONDS - start)) s"
 done

@@ -17,13 +17,11 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -DPELMOR_FUZZ=ON -DPELMOR_SANITIZE
 cmake --build build-fuzz -j"$(nproc)" >/dev/null
 mkdir -p build-fuzz/crashes
 # A fuzzer keeps one core busy: the targets run side by side, so that the
-# stage takes the time of one. An input is a hang after 30 s: the parsers
-# take milliseconds, and beside the lab's guest, at the idle priority, a
-# fuzzer may wait seconds for the CPU.
+# stage takes the time of one.
 fuzz_target() { # target
   local target=$1 work="build-fuzz/corpus-$1"
   mkdir -p "$work"
-  build-fuzz/tests/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+  build-fuzz/tests/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix=build-fuzz/crashes/$target- "$work" "tests/fuzz/corpus/$target" \
     >"build-fuzz/fuzz_$target.log" 2>&1
 }
