@@ -105,7 +105,7 @@ start_releases() {
 }
 
 stage_releases() {
-  echo "== The other Debian releases: the package (with the suite), the build and the Qt 6 suite, each in its own root =="
+  echo "== The other Debian releases: the package (with the suite) and the Qt 6 suite, each in its own root =="
   local status=0
   wait "$releases_pid" || status=$?
   trap - EXIT

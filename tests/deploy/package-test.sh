@@ -70,6 +70,13 @@ echo "lintian $(dpkg-query -W -f='${Version}' lintian) ${suppressed[*]}:"
 sed 's/^/  /' <<<"${lintian_out:-(no tag)}"
 [ "$lintian_status" -eq 0 ] && ! grep -q '^[EW]: ' <<<"$lintian_out" || fail "lintian ($lintian_status)"
 blhc --all "$build/build.log" || fail "blhc: the build log shows missing flags"
+# Nor any warning of the compiler (the project builds with -Wall -Wextra),
+# the linker or CMake (developer and deprecation warnings), with this
+# release's compiler, Qt and CMake, at the optimisation Debian builds with,
+# which finds warnings that an unoptimised build does not.
+warnings=$(grep -E '^[^ ]+:[0-9]+(:[0-9]+)?: warning: |^/usr/bin/ld[^ ]*: warning: |^CMake (Warning \(dev\)|Deprecation Warning)' \
+  "$build/build.log" || true)
+[ -z "$warnings" ] || { head -n 20 <<<"$warnings"; fail "the build log has warnings"; }
 # Every feature hardening-check knows must be there, but for two that no
 # binary built here can have: branch protection, which only arm64 has, and
 # control-flow protection where the C library's start-up files carry no CET
