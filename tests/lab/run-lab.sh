@@ -11,8 +11,7 @@
 #           package built for that release installed with dpkg; the
 #           receiver is a USB gadget with three HID functions on dummy_hcd,
 #           plugged in and out by binding it (tests/lab/guest-system.sh).
-#           Booted twice: receiver plugged in later, and present at boot
-#           (the second boots of all releases side by side, last).
+#           Booted twice: receiver plugged in later, and present at boot.
 # Usage: tests/lab/run-lab.sh [uhid|system|all]   (work files in build-lab/)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -395,7 +394,6 @@ if [ "$variant" = uhid ] || [ "$variant" = all ]; then
   fi
 fi
 if [ "$variant" = system ] || [ "$variant" = all ]; then
-  coldplug=()
   for codename in "${system_releases[@]}"; do
     deb=$(guest_package "$codename")
     [ -n "$deb" ] || { echo "SKIP: the $codename guest: that release's root cannot be made"; continue; }
@@ -410,8 +408,8 @@ if [ "$variant" = system ] || [ "$variant" = all ]; then
     else
       upgrade=(package-upgraded-from-cpack)
     fi
-    build_system_initramfs "$codename" "$kernel" "$rootfs" "$deb" "$work/initramfs-system-$codename.cpio" "$cpack"
-    boot_system "$codename" hotplug "$kernel" "$work/initramfs-system-$codename.cpio" \
+    build_system_initramfs "$codename" "$kernel" "$rootfs" "$deb" "$work/initramfs-system.cpio" "$cpack"
+    boot_system "$codename" hotplug "$kernel" "$work/initramfs-system.cpio" \
       first-plug-hid-not-loaded unplug-stops-everything first-plug-hid-loaded seat-user-configures \
       user-without-session-refused fast-plug-cycles fast-plug-cycles-no-start-limit pulled-during-wait \
       pulled-during-wait-no-start-limit heartbeat-refused-once units-hardened replayed-events-send-nothing \
@@ -419,21 +417,7 @@ if [ "$variant" = system ] || [ "$variant" = all ]; then
       package-purged-leaves-nothing package-installed-while-plugged resume-ordered-after-every-sleep \
       second-receiver-configured resume-reconfigures linked-receiver-pulled-heartbeat-stays \
       link-dangling-heartbeat-restarts resume-without-receiver || result=1
-    coldplug+=("$codename" "$kernel")
-  done
-  # The coldplug boots, side by side: each checks only what its boot sent,
-  # counted once the guest's start-up has ended, so no time limit of theirs
-  # depends on how fast the guest runs (the hotplug boots' limits do, and
-  # those boot one at a time). Each prints when all are done.
-  pids=()
-  for ((i = 0; i < ${#coldplug[@]}; i += 2)); do
-    boot_system "${coldplug[i]}" coldplug "${coldplug[i + 1]}" "$work/initramfs-system-${coldplug[i]}.cpio" \
-      coldplug-at-boot >"$work/coldplug-${coldplug[i]}.out" 2>&1 &
-    pids+=($!)
-  done
-  for ((i = 0; i < ${#pids[@]}; i++)); do
-    wait "${pids[i]}" || result=1
-    cat "$work/coldplug-${coldplug[i * 2]}.out"
+    boot_system "$codename" coldplug "$kernel" "$work/initramfs-system.cpio" coldplug-at-boot || result=1
   done
 fi
 exit "$result"
