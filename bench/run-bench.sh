@@ -71,9 +71,9 @@ instructions() { # heartbeats command...
 # Peak resident memory, the median of three runs: a single figure moves by
 # tens of KiB from run to run (address layout, allocator).
 peak_kib() { # heartbeats command...
-  local heartbeats=$1 run
+  local heartbeats=$1
   shift
-  for run in 1 2 3; do
+  for _ in 1 2 3; do
     receiver "$heartbeats"
     /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/^\s*Maximum resident set size (kbytes): //p'
   done | sort -n | sed -n 2p
