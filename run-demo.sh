@@ -14,7 +14,9 @@ cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)" --target pelmor-helper fakehid_shared >/dev/null
 helper=build/pelmor-helper
 
-if ls /sys/bus/hid/devices/ 2>/dev/null | grep -qi ':256F:C652\.'; then
+# HID devices are named BUS:VENDOR:PRODUCT.N. Matched with a glob: a listing
+# piped into grep -q can fail under pipefail when grep leaves at its first match.
+if compgen -G '/sys/bus/hid/devices/*:256[Ff]:[Cc]652.*' >/dev/null; then
   echo "== A real receiver is attached: running $helper --init-receiver =="
   echo "(it needs access to /dev/hidraw*: run as root or install the udev rule, see README)"
   status=0
