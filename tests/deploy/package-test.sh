@@ -67,8 +67,9 @@ lintian_out=$(lintian --fail-on error,warning -I -E --pedantic --show-overrides 
   || lintian_status=$?
 lintian_out=$(grep -v '^running with root' <<<"$lintian_out" || true)
 echo "lintian $(dpkg-query -W -f='${Version}' lintian) ${suppressed[*]}:"
-sed 's/^/  /' <<<"${lintian_out:-(no tag)}"
-[ "$lintian_status" -eq 0 ] && ! grep -q '^[EW]: ' <<<"$lintian_out" || fail "lintian ($lintian_status)"
+mapfile -t tags <<<"${lintian_out:-(no tag)}"
+printf '  %s\n' "${tags[@]}"
+if [ "$lintian_status" -ne 0 ] || grep -q '^[EW]: ' <<<"$lintian_out"; then fail "lintian ($lintian_status)"; fi
 blhc --all "$build/build.log" || fail "blhc: the build log shows missing flags"
 # Nor any warning of the compiler (the project builds with -Wall -Wextra),
 # the linker or CMake (developer and deprecation warnings), with this
@@ -132,8 +133,9 @@ head -n 1 "$build/help.err" | grep -qx 'Usage:' || fail "no usage on standard er
 man -w pelmor-helper | grep -q '^/usr/share/man/man1/pelmor-helper\.1' || fail "man page not found"
 man -w 5 pelmor.conf | grep -q '^/usr/share/man/man5/pelmor\.conf\.5' || fail "pelmor.conf(5) not found"
 for page in "1 pelmor-helper" "5 pelmor.conf"; do
-  set -- $page
-  man -L zh_CN -w "$1" "$2" | grep -q "^/usr/share/man/zh_CN/man$1/$2\.$1" || fail "no Chinese $2($1)"
+  read -r section name <<<"$page"
+  man -L zh_CN -w "$section" "$name" | grep -q "^/usr/share/man/zh_CN/man$section/$name\.$section" \
+    || fail "no Chinese $name($section)"
 done
 LC_ALL=C.UTF-8 MANWIDTH=80 man -L zh_CN pelmor-helper 2>/dev/null | grep -q '退出状态' || fail "man -L zh_CN shows no Chinese page"
 grep -qx '/usr/share/doc/pelmor-helper/pelmor.conf.example' <<<"$installed" || fail "no example configuration"
@@ -156,7 +158,8 @@ while read -r path; do
 done <<<"$installed"
 # Nor anything the maintainer scripts made: the resume unit's links, and
 # deb-systemd-helper's record of them.
-left+=($(find /etc/systemd/system /var/lib/systemd/deb-systemd-helper-enabled \
-  /var/lib/systemd/deb-systemd-helper-masked -name 'pelmor*' 2>/dev/null || true))
+mapfile -t made < <(find /etc/systemd/system /var/lib/systemd/deb-systemd-helper-enabled \
+  /var/lib/systemd/deb-systemd-helper-masked -name 'pelmor*' 2>/dev/null || true)
+left+=("${made[@]}")
 [ ${#left[@]} -eq 0 ] || fail "left behind: ${left[*]}"
 echo "PASS: package installs, works from the PATH and removes cleanly"
