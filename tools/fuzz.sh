@@ -21,8 +21,8 @@ mkdir -p build-fuzz/crashes
 fuzz_target() { # target
   local target=$1 work="build-fuzz/corpus-$1"
   mkdir -p "$work"
-  build-fuzz/tests/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -artifact_prefix=build-fuzz/crashes/$target- "$work" "tests/fuzz/corpus/$target" \
+  "build-fuzz/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="build-fuzz/crashes/$target-" "$work" "tests/fuzz/corpus/$target" \
     >"build-fuzz/fuzz_$target.log" 2>&1
 }
 targets=(config commandline)
