@@ -21,6 +21,7 @@ case "${1:-build}" in
   test) packages+=(clang libclang-rt-dev valgrind qt6-base-dev dpkg-dev file man-db groff-base systemd udev
                    lintian devscripts appstream reuse ccache build-essential debhelper blhc autopkgtest
                    mmdebstrap)
+        # shellcheck disable=SC1091 # The machine's own file, not the tree's.
         [ "$(. /etc/os-release && echo "${VERSION_ID:-}")" = 12 ] || packages+=(systemd-dev) ;;
   *) echo "usage: $0 build|test" >&2; exit 2 ;;
 esac

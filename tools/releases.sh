@@ -93,6 +93,7 @@ release_root() { # codename source-dir
     mkdir -p "$release_cache"
     rm -f "$release_cache/$codename"-*.tar "$tarball.part"
     echo "Making a $codename root with the test dependencies (once a week; about two minutes)" >&2
+    # shellcheck disable=SC2016 # mmdebstrap runs the hook with the root as $1.
     release_mmdebstrap "$codename" "$tarball.part" --variant=apt \
       --customize-hook="upload $source/tools/deps.sh /tmp/deps.sh" \
       --customize-hook='chroot "$1" bash /tmp/deps.sh test && rm "$1/tmp/deps.sh" && chroot "$1" apt-get clean' \
@@ -124,6 +125,7 @@ in_release_root() { # codename source-dir tree command...
   # Private mounts: they go with the namespace, whatever the command does.
   # The root is a mount point of its own, as / is on a machine, so that
   # tools run there can make namespaces of their own too.
+  # shellcheck disable=SC2016 # The script's $1, $2, $3 are the arguments after it.
   setsid unshare --mount --propagation private -- bash -c '
     root=$1
     mount --bind "$root" "$root" && mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" &&
@@ -153,6 +155,7 @@ run_release() { # codename source-dir
 main() {
   local source here row codename name wanted=("$@") result=0 start summary=()
   source=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  # shellcheck disable=SC1091 # The machine's own file, not the tree's.
   here=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   missing=()
   for package in mmdebstrap util-linux; do
