@@ -4,6 +4,7 @@
 #include "pelmorcommandline.h"
 #include "pelmorconfig.h"
 #include "pelmorservice.h"
+#include "pelmorstatus.h"
 #include "pelmorserviceconfig.h"
 
 #include <QCoreApplication>
@@ -51,7 +52,10 @@ int main(int argc, char *argv[])
     const QString appDir = QCoreApplication::applicationDirPath();
     const QString configPath = PelmorConfig::resolveConfigPath(commandLine.configPath, appDir);
     PelmorServiceConfig config;
-    if (PelmorConfig::load(configPath, &config))
+    const bool loaded = PelmorConfig::load(configPath, &config);
+    if (commandLine.status)
+        return PelmorStatus::run(config, { configPath, loaded, QStringLiteral(PELMOR_SYSTEM_CONFIG) }, PELMOR_VERSION);
+    if (loaded)
         std::fprintf(stdout, "已加载配置: %s\n", configPath.toLocal8Bit().constData());
     else
         std::fprintf(stderr, "警告: 无法读取配置 %s，使用内置默认值\n", configPath.toLocal8Bit().constData());

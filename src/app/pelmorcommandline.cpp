@@ -15,6 +15,8 @@ PelmorCommandLine PelmorCommandLine::parse(const QStringList &userArguments)
             result.heartbeat = true;
         } else if (argument == QLatin1String("--init-receiver")) {
             result.initReceiver = true;
+        } else if (argument == QLatin1String("--status")) {
+            result.status = true;
         } else if (argument == QLatin1String("--config") && i + 1 < userArguments.size()) {
             result.configPath = userArguments.at(++i);
         } else if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
@@ -29,6 +31,7 @@ PelmorCommandLine PelmorCommandLine::parse(const QStringList &userArguments)
             return result;
         }
     }
-    result.outcome = result.heartbeat != result.initReceiver ? Outcome::Run : Outcome::UsageError;
+    const int chosen = int(result.heartbeat) + int(result.initReceiver) + int(result.status);
+    result.outcome = chosen == 1 ? Outcome::Run : Outcome::UsageError;
     return result;
 }

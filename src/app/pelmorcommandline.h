@@ -11,16 +11,17 @@
 // prints and exits accordingly.
 struct PelmorCommandLine {
     enum class Outcome {
-        Run, // a mode and an optional configuration path
+        Run, // a mode (or --status) and an optional configuration path
         Help, // -h or --help: usage on standard error, status 0
         Version, // --version: "pelmor-helper X.Y.Z" on standard output, status 0
         UnknownArgument, // name unknownArgument, then usage, status 2
-        UsageError, // no argument, or not exactly one mode: usage, status 2
+        UsageError, // no argument, or not exactly one of the modes and --status: usage, status 2
     };
 
     Outcome outcome = Outcome::UsageError;
     bool heartbeat = false;
     bool initReceiver = false;
+    bool status = false;
     QString configPath; // empty when --config was not given
     QString unknownArgument;
 

@@ -93,8 +93,11 @@ bool PelmorHid::openPath(const QString &path)
         lastError = QStringLiteral("empty device path");
         return false;
     }
+    errno = 0;
     handle = openWithLibrary(path.toUtf8());
     if (!handle) {
+        // Taken first: building the text may change errno.
+        lastErrorNumber = errno;
         lastError = QStringLiteral("无法打开设备: %1").arg(path);
         return false;
     }

@@ -32,7 +32,8 @@ public:
     // Closes any open device, then opens path in blocking mode. Returns true
     // when the device is open. On false the handle is closed and errorString()
     // is "empty device path", or "无法打开设备: <path>" when the path is not a
-    // hidraw node or the library cannot open it.
+    // hidraw node or the library cannot open it; errorNumber() is then what
+    // the open left in errno (EACCES for a user without access, for instance).
     bool openPath(const QString &path);
 
     // Closes the device if one is open. Leaves errorString() as it is.
@@ -65,9 +66,9 @@ public:
     // The text of the last failure; empty right after a success.
     QString errorString() const;
 
-    // The errno that the library left when the last send failed (EINVAL when
-    // the hidraw driver refused the report, for instance); 0 after any other
-    // call, and when the library set none. Decide on this, not on the text,
+    // The errno that the last failed open or send left (EINVAL when the
+    // hidraw driver refused a report, EACCES when this user may not open the
+    // node, for instance); 0 after any other call, and when none was set. Decide on this, not on the text,
     // which the C library translates.
     int errorNumber() const;
 

@@ -26,6 +26,8 @@ private slots:
             << QStringList { "--help", "--bogus" } << 0 << UsageText << QByteArray();
         QTest::newRow("both modes") << QStringList { "--heartbeat", "--init-receiver" } << 2 << UsageText
                                     << QByteArray();
+        QTest::newRow("status and a mode")
+            << QStringList { "--status", "--init-receiver" } << 2 << UsageText << QByteArray();
         QTest::newRow("config but no mode")
             << QStringList { "--config", "/nonexistent.conf" } << 2 << UsageText << QByteArray();
         QTest::newRow("config as last argument") << QStringList { "--heartbeat", "--config" } << 2

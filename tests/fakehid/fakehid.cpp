@@ -395,8 +395,10 @@ hid_device HID_API_EXPORT *hid_open_path(const char *path)
         fail("refusing to touch real hardware at " + name);
     auto known = s.devices.find(name);
     bool opens = known != s.devices.end();
+    bool refused = false;
     if (opens) {
-        opens = known->second.results["open"].next("ok") == "ok";
+        refused = known->second.results["open"].next("ok") != "ok";
+        opens = !refused;
         if (countCall(name, known->second, "open"))
             opens = false;
     }
@@ -420,6 +422,9 @@ hid_device HID_API_EXPORT *hid_open_path(const char *path)
         opens = answered;
     }
     if (!opens) {
+        // A scripted refusal is what a user without access to the node gets.
+        if (refused)
+            errno = EACCES;
         s.record({ "open", name, "->", "null" });
         return nullptr;
     }

@@ -20,6 +20,7 @@
 //                                  path); also declares the device. VID:PID
 //                                  in hex, 256f:c652 when left out
 //   open PATH R...                 results of successive opens: ok | fail
+//                                  (a failed open leaves errno EACCES)
 //   feature PATH R...              hid_send_feature_report: ok | fail | COUNT
 //   write PATH R...                hid_write: ok | fail | COUNT
 //   getfeature PATH R...           hid_get_feature_report: ok | fail | COUNT

@@ -16,7 +16,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<Outcome>("outcome");
-        QTest::addColumn<QString>("mode"); // "heartbeat", "init" or empty
+        QTest::addColumn<QString>("mode"); // "heartbeat", "init", "status" or empty
         QTest::addColumn<QString>("configPath");
         QTest::addColumn<QString>("unknown");
 
@@ -30,6 +30,10 @@ private slots:
             << QStringList { "--heartbeat", "--heartbeat" } << Outcome::Run << "heartbeat" << none << none;
         QTest::newRow("both modes") << QStringList { "--heartbeat", "--init-receiver" } << Outcome::UsageError
                                     << none << none << none;
+        QTest::newRow("status") << QStringList { "--config", "a.conf", "--status" } << Outcome::Run << "status"
+                                << "a.conf" << none;
+        QTest::newRow("status and a mode") << QStringList { "--status", "--heartbeat" } << Outcome::UsageError
+                                           << none << none << none;
         QTest::newRow("config without mode")
             << QStringList { "--config", "a.conf" } << Outcome::UsageError << none << "a.conf" << none;
         QTest::newRow("help") << QStringList { "--help" } << Outcome::Help << none << none << none;
@@ -88,6 +92,7 @@ private slots:
         if (outcome == Outcome::Run) {
             QCOMPARE(result.heartbeat, mode == QLatin1String("heartbeat"));
             QCOMPARE(result.initReceiver, mode == QLatin1String("init"));
+            QCOMPARE(result.status, mode == QLatin1String("status"));
             QCOMPARE(result.configPath, configPath);
         }
     }
