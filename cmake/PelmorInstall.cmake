@@ -1,8 +1,8 @@
 # SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
 # SPDX-License-Identifier: MIT
 #
-# Everything installed around the binary: manual pages, example
-# configuration, udev rule, systemd units and bash completion.
+# Everything installed around the binary: manual pages, the configuration
+# file, udev rule, systemd units and bash completion.
 
 # A pkg-config variable, or fallback when the module or variable is missing.
 function(pelmor_pkg_variable out module variable fallback)
@@ -33,8 +33,17 @@ foreach(unit ${PELMOR_UNITS})
 endforeach()
 
 install(FILES data/udev/70-pelmor.rules DESTINATION ${PELMOR_UDEV_RULES_DIR})
-install(FILES data/pelmor.conf.example README.md README.zh-CN.md NEWS.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md README.zh-CN.md NEWS.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The configuration file the units read, every key at its default. One that
+# is there already is the administrator's, and an install by hand keeps it;
+# the package leaves that to dpkg, which keeps an edited conffile.
+get_filename_component(system_config_dir ${PELMOR_SYSTEM_CONFIG} DIRECTORY)
+install(CODE "
+  if(EXISTS \"\$ENV{DESTDIR}${PELMOR_SYSTEM_CONFIG}\")
+    message(STATUS \"Kept: \$ENV{DESTDIR}${PELMOR_SYSTEM_CONFIG}\")
+  else()
+    file(INSTALL ${PROJECT_SOURCE_DIR}/data/pelmor.conf DESTINATION ${system_config_dir})
+  endif()")
 install(FILES data/bash-completion/pelmor-helper DESTINATION ${PELMOR_BASH_COMPLETION_DIR})
 install(FILES data/metainfo/invalid.pelmor.helper.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 

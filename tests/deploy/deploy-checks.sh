@@ -66,6 +66,7 @@ completion)
   }
   [ "$(complete_words pelmor-helper --h)" = "--heartbeat --help " ] || fail "options: $(complete_words pelmor-helper --h)"
   [ "$(complete_words pelmor-helper --v)" = "--version " ] || fail "options: $(complete_words pelmor-helper --v)"
+  [ "$(complete_words pelmor-helper --s)" = "--status " ] || fail "options: $(complete_words pelmor-helper --s)"
   touch "$scratch/my.conf"
   [ "$(complete_words pelmor-helper --config "$scratch/my")" = "$scratch/my.conf " ] || fail "file after --config"
   ;;
@@ -76,7 +77,7 @@ install)
   units=$(sed -n 's/^PELMOR_SYSTEMD_UNIT_DIR:PATH=//p' "$build/CMakeCache.txt")
   for file in bin/pelmor-helper share/man/man1/pelmor-helper.1.gz share/man/man5/pelmor.conf.5.gz \
       share/man/zh_CN/man1/pelmor-helper.1.gz share/man/zh_CN/man5/pelmor.conf.5.gz \
-      share/doc/pelmor-helper/pelmor.conf.example share/doc/pelmor-helper/NEWS.md \
+      /etc/pelmor/pelmor.conf share/doc/pelmor-helper/NEWS.md \
       share/metainfo/invalid.pelmor.helper.metainfo.xml \
       "$rules/70-pelmor.rules" "$units/pelmor-heartbeat.service" "$units/pelmor-init-receiver@.service" "$units/pelmor-resume.service"; do
     [[ $file == /* ]] || file=$prefix/$file
@@ -93,11 +94,15 @@ install)
   [ -n "$(find "$scratch/root" -path '*bash-completion/completions/pelmor-helper')" ] || fail "no bash completion"
   grep -q "ExecStart=.* $prefix/bin/pelmor-helper " "$scratch/root$units/pelmor-heartbeat.service" \
     || fail "the heartbeat unit does not name the installed binary"
-  # The example configuration works as it stands: loaded, and every value a default.
-  example="$scratch/root$prefix/share/doc/pelmor-helper/pelmor.conf.example"
-  out=$("$build/pelmor-helper" --heartbeat --config "$example" 2>&1 >/dev/null </dev/null; true)
+  # The shipped configuration works as it stands: loaded, and every value a
+  # default. An edited one survives the next install.
+  conf="$scratch/root/etc/pelmor/pelmor.conf"
+  out=$("$build/pelmor-helper" --heartbeat --config "$conf" 2>&1 >/dev/null </dev/null; true)
   expected="错误: 未找到设备节点 /dev/pelmor_config"
-  [ -e /dev/pelmor_config ] || [ "$out" = "$expected" ] || fail "example configuration: $out"
+  [ -e /dev/pelmor_config ] || [ "$out" = "$expected" ] || fail "shipped configuration: $out"
+  echo speed=2 >>"$conf"
+  DESTDIR="$scratch/root" cmake --install "$build" >/dev/null
+  [ "$(tail -n 1 "$conf")" = speed=2 ] || fail "a second install replaced the edited configuration"
   ;;
 *)
   echo "usage: $0 units|manpages|completion|install SOURCE_DIR BUILD_DIR" >&2

@@ -138,7 +138,7 @@ for page in "1 pelmor-helper" "5 pelmor.conf"; do
     || fail "no Chinese $name($section)"
 done
 LC_ALL=C.UTF-8 MANWIDTH=80 man -L zh_CN pelmor-helper 2>/dev/null | grep -q '退出状态' || fail "man -L zh_CN shows no Chinese page"
-grep -qx '/usr/share/doc/pelmor-helper/pelmor.conf.example' <<<"$installed" || fail "no example configuration"
+dpkg-query -W -f='${Conffiles}\n' pelmor-helper | grep -q '^ /etc/pelmor/pelmor.conf ' || fail "no conffile /etc/pelmor/pelmor.conf"
 
 # The package's own tests (debian/tests), as Debian's CI runs them, on this
 # machine as it is (autopkgtest's null back end: no virtual machine needed).
