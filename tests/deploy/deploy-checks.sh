@@ -30,7 +30,9 @@ units)
   for unit in "$scratch"/*.service; do
     exposure=$(systemd-analyze security --offline=true --no-pager "$unit" 2>&1 | sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
     echo "${unit##*/}: exposure $exposure"
-    [ -n "$exposure" ] && awk -v e="$exposure" 'BEGIN { exit !(e <= 1.2) }' || fail "${unit##*/}: exposure '$exposure'"
+    if [ -z "$exposure" ] || ! awk -v e="$exposure" 'BEGIN { exit !(e <= 1.2) }'; then
+      fail "${unit##*/}: exposure '$exposure'"
+    fi
   done
   ;;
 manpages)
@@ -57,7 +59,7 @@ manpages)
   done
   ;;
 completion)
-  # shellcheck disable=SC1091
+  # shellcheck disable=SC1091 # Its path is an argument; shellcheck checks the file on its own.
   source "$source/data/bash-completion/pelmor-helper"
   complete_words() {
     COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=()
