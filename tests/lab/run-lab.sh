@@ -219,12 +219,6 @@ build_rootfs() { # codename deb: prints the tarball
   echo "$tarball"
 }
 
-# The gadget's report descriptor: the same as the emulated receiver's.
-report_descriptor() {
-  printf '\x06\x00\xff\x09\x01\xa1\x01\x15\x00\x26\xff\x00\x75\x08\x85\x10\x95\x1f\x09\x02\xb1\x02'\
-'\x85\x11\x95\x1f\x09\x03\x91\x02\x85\x12\x95\x1f\x09\x04\x81\x02\xc0'
-}
-
 # A lab unit of the whole-system guest: guest-system.sh ACTION as a service.
 lab_unit() { # name type action [unit lines...]
   local name=$1 type=$2 action=$3
@@ -252,7 +246,7 @@ build_system_initramfs() { # codename kernel-folder root-tarball deb output [cpa
   lab=$root/usr/local/lib/pelmor-lab
   mkdir -p "$lab"
   install -m 755 tests/lab/guest-system.sh "$work/hidg-log" "$lab/"
-  report_descriptor >"$lab/report_desc.bin"
+  "$work/uhid-receiver" -d >"$lab/report_desc.bin"
   cp "$deb" "$lab/pelmor-helper.deb"
   # The same package as a newer version, for the upgrade.
   rm -rf "$work/upgrade" && dpkg-deb -R "$lab/pelmor-helper.deb" "$work/upgrade"

@@ -6,10 +6,13 @@
  * for the lab's virtual machine. The kernel gives it a real hidraw node, so
  * every report the tool sends crosses the real hidraw driver.
  *
- * Usage: uhid-receiver [-n NAME] [-r] [-c COUNT]
+ * Usage: uhid-receiver [-n NAME] [-r] [-c COUNT] | -d
  *   -n NAME   name used in the log and as the device's name
  *   -r        refuse every report (error reply to SET_REPORT and GET_REPORT)
  *   -c COUNT  destroy the device after COUNT reports have been received
+ *   -d        write the report descriptor to standard output and end: the
+ *             whole-system lab's USB gadget takes it from here, so that both
+ *             emulated receivers describe themselves the same way
  * SIGTERM, SIGINT and SIGUSR1 destroy the device and end the program.
  *
  * Every report received is logged on standard output, one line each:
@@ -42,6 +45,10 @@ static const unsigned char descriptor[] = {
     0x95, 0x1F,       /*   Report Count (31) */
     0x09, 0x03,       /*   Usage (3) */
     0x91, 0x02,       /*   Output (Data, Var, Abs) */
+    0x85, 0x12,       /*   Report ID (0x12): an input report, the kind a */
+    0x95, 0x1F,       /*   Report Count (31)   USB HID function sends on */
+    0x09, 0x04,       /*   Usage (4)           its interrupt IN endpoint; */
+    0x81, 0x02,       /*   Input (Data, Var, Abs) the tool never reads one */
     0xC0,             /* End Collection */
 };
 
@@ -94,13 +101,14 @@ int main(int argc, char **argv)
     int refuse = 0;
     long limit = -1;
     int opt;
-    while ((opt = getopt(argc, argv, "n:rc:")) != -1) {
+    while ((opt = getopt(argc, argv, "n:rc:d")) != -1) {
         switch (opt) {
+        case 'd': return fwrite(descriptor, sizeof descriptor, 1, stdout) == 1 && fflush(stdout) == 0 ? 0 : 1;
         case 'n': name = optarg; break;
         case 'r': refuse = 1; break;
         case 'c': limit = strtol(optarg, NULL, 10); break;
         default:
-            fprintf(stderr, "usage: %s [-n NAME] [-r] [-c COUNT]\n", argv[0]);
+            fprintf(stderr, "usage: %s [-n NAME] [-r] [-c COUNT] | -d\n", argv[0]);
             return 2;
         }
     }
