@@ -9,10 +9,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-all_stages=(licences package fuzz sanitize build valgrind bench suite qt6 releases lab)
+all_stages=(licences shellcheck package fuzz sanitize build valgrind bench suite qt6 releases lab)
 # The package's build runs the whole suite (as Debian builds it), and the
 # sanitizer stage runs it too: "suite" is left out unless asked for.
-default_stages=(licences package fuzz sanitize build valgrind bench qt6 releases lab)
+default_stages=(licences shellcheck package fuzz sanitize build valgrind bench qt6 releases lab)
 stages=("${@:-${default_stages[@]}}")
 
 tools/deps.sh test
@@ -36,6 +36,31 @@ configure_and_build() { # folder cmake-options...
 stage_licences() {
   echo "== Licences: every file says under which terms it is shared =="
   reuse lint --quiet || { reuse lint | tail -n 30; return 1; }
+}
+
+# Every shell script: each file Git knows (each file, outside a Git
+# checkout) that starts with a shell's #! line or names its shell in a
+# "shellcheck shell=" directive, so that a new script is checked without
+# being listed.
+stage_shellcheck() {
+  echo "== Shell scripts: shellcheck, every finding (style included) fails =="
+  local files file first scripts=()
+  local shebang='^#![[:space:]]*/([^[:space:]]*/)?(env[[:space:]]+)?(ba|da|k)?sh([[:space:]]|$)'
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    mapfile -d '' -t files < <(git ls-files -z)
+  else
+    mapfile -d '' -t files < <(find . \( -path ./.git -o -path './build*' \) -prune -o -type f -print0)
+  fi
+  for file in "${files[@]}"; do
+    [ -f "$file" ] || continue
+    first=$(head -n 1 "$file" | tr -d '\0')
+    if [[ $first =~ $shebang ]] || grep -qE '^#[[:space:]]*shellcheck[[:space:]]+shell=' "$file"; then
+      scripts+=("$file")
+    fi
+  done
+  [ ${#scripts[@]} -gt 0 ] || { echo "no shell script found"; return 1; }
+  echo "${#scripts[@]} scripts: ${scripts[*]}"
+  shellcheck -- "${scripts[@]}"
 }
 
 stage_package() {

@@ -12,15 +12,15 @@ case "${1:-build}" in
   build) ;;
   # clang and its runtime for the fuzzers (older releases ship the runtime
   # with clang itself and have no libclang-rt-dev), valgrind, Qt 6 for the
-  # second build, what the deployment, licence and package checks use, and
-  # the package's own build dependencies (the unit and udev folders' pkg-config
-  # files come with systemd and udev up to Debian 12, with systemd-dev later)
-  # and what it depends on; and mmdebstrap for the other releases' roots,
-  # installed here, before any stage, since the roots are made beside stages
-  # that use apt themselves.
+  # second build, what the deployment, licence, shell script and package
+  # checks use, and the package's own build dependencies (the unit and udev
+  # folders' pkg-config files come with systemd and udev up to Debian 12, with
+  # systemd-dev later) and what it depends on; and mmdebstrap for the other
+  # releases' roots, installed here, before any stage, since the roots are
+  # made beside stages that use apt themselves.
   test) packages+=(clang libclang-rt-dev valgrind qt6-base-dev dpkg-dev file man-db groff-base systemd udev
                    lintian devscripts appstream reuse ccache build-essential debhelper blhc autopkgtest
-                   mmdebstrap)
+                   mmdebstrap shellcheck)
         # shellcheck disable=SC1091 # The machine's own file, not the tree's.
         [ "$(. /etc/os-release && echo "${VERSION_ID:-}")" = 12 ] || packages+=(systemd-dev) ;;
   *) echo "usage: $0 build|test" >&2; exit 2 ;;
