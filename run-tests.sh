@@ -4,8 +4,12 @@
 #
 # Sets up what is missing, builds, and runs every test: here, then in a root
 # file system of each other Debian release that tools/releases.sh names, then
-# in the lab's virtual machines. Stops at the first stage that fails.
-# Usage: ./run-tests.sh [STAGE...]   (every stage, in this order, by default)
+# in the lab's virtual machines. Stops at the first stage that fails, then
+# prints a line for each stage: PASS, FAIL or SKIP, its seconds, and why it
+# failed or was skipped; its last line counts them. A stage is skipped when it
+# exits with status 77 (as CTest has it) after a line "SKIP: reason".
+# The exit status is 1 if a stage failed or, under CI=true, was skipped.
+# Usage: [CI=true] ./run-tests.sh [STAGE...]   (every stage, in this order, by default)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -68,8 +72,6 @@ stage_package() {
   # Emptied first: a skipped stage leaves no package of an older tree.
   rm -rf build-package
   tests/deploy/package-test.sh .
-  # The lab installs the package built here rather than building it again.
-  export PELMOR_BUILT_PACKAGE_DIR=$PWD/build-package
 }
 
 stage_fuzz() {
@@ -148,8 +150,56 @@ for stage in "${stages[@]}"; do
   [[ " ${all_stages[*]} " == *" $stage "* ]] || { echo "unknown stage: $stage (${all_stages[*]})" >&2; exit 2; }
 done
 [[ " ${stages[*]} " != *" releases "* ]] || start_releases
+
+# Each stage runs in a subshell, where set -e ends the stage and not the run
+# (set -e is off in the context of a || or an if, so the status is taken with
+# it off here). The releases stage waits for a child of this shell, so it runs
+# in this shell, and takes its statuses itself. The output goes to the screen
+# and to a file outside the tree (which the licence check would see), where
+# a skipped stage's reasons are read.
+summary=() passed=0 failed=0 skipped=0
+row() { # result stage seconds reason
+  printf '%-4s  %-10s %7s%s' "$1" "$2" "$3" "${4:+  $4}"
+}
 for stage in "${stages[@]}"; do
+  if [ "$failed" -gt 0 ]; then
+    summary+=("$(row -- "$stage" "" "not run: a stage before it failed")")
+    continue
+  fi
   start=$SECONDS
-  "stage_$stage"
-  echo "-- $stage: $((SECONDS - start)) s"
+  log=$(mktemp)
+  exec {output}> >(tee "$log")
+  tee_pid=$!
+  set +e
+  if [ "$stage" = releases ]; then stage_releases; else (set -e; "stage_$stage"); fi >&"$output" 2>&1
+  status=$?
+  set -e
+  exec {output}>&-
+  wait "$tee_pid"
+  reason=
+  if [ "$status" -eq 0 ]; then
+    result=PASS passed=$((passed + 1))
+  elif [ "$status" -eq 77 ] && reason=$(sed -n 's/^SKIP: //p' "$log") && [ -n "$reason" ]; then
+    result=SKIP skipped=$((skipped + 1)) reason=${reason//$'\n'/; }
+  else
+    result=FAIL failed=$((failed + 1))
+    reason="exit status $status"
+    [ "$status" -ne 77 ] || reason="exit status 77 without a line \"SKIP: reason\""
+  fi
+  rm -f "$log"
+  summary+=("$(row "$result" "$stage" "$((SECONDS - start)) s" "$reason")")
+  # The lab installs the package built here rather than building it again.
+  [ "$stage" != package ] || export PELMOR_BUILT_PACKAGE_DIR=$PWD/build-package
 done
+
+echo
+echo "== Summary =="
+printf '%s\n' "${summary[@]}"
+status=0
+[ "$failed" -eq 0 ] || status=1
+if [ "$skipped" -gt 0 ] && [ "${CI:-}" = true ]; then
+  echo "CI=true: a skipped stage fails the run"
+  status=1
+fi
+echo "$passed passed, $failed failed, $skipped skipped"
+[ "$status" -eq 0 ] || exit "$status"
