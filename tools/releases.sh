@@ -8,9 +8,10 @@
 # tools/deps.sh installs for the tests, and cached), entered with chroot in a
 # mount namespace of its own, where run-tests.sh runs the stages below. The
 # root is deleted afterwards, whatever happened.
-# A release is skipped, with a message, only when its root cannot be made:
-# its archive cannot be reached or its packages cannot be installed
-# together (a transition in testing).
+# A release is skipped, with a line "SKIP: reason", only when its root cannot
+# be made: its archive cannot be reached or its packages cannot be installed
+# together (a transition in testing). The exit status is 77 when a release
+# was skipped and none failed.
 # Usage: tools/releases.sh [CODENAME...]   (every release but this machine's)
 #        PELMOR_RELEASE_STAGES="STAGE..." PELMOR_AS_MACHINE=1 tools/releases.sh CODENAME
 #        (the root stands in for a machine of that release: the stages run as
@@ -111,7 +112,7 @@ in_release_root() { # codename source-dir tree command...
   shift 3
   tarball=$(release_root "$codename" "$source") || {
     echo "SKIP: $codename: its root cannot be made (archive out of reach, or packages not installable)"
-    return 0
+    return 77
   }
   mkdir -p "$source/build-releases"
   # Global: the exit trap may run after this function has gone.
@@ -134,7 +135,7 @@ in_release_root() { # codename source-dir tree command...
     other=$3
     shift 3
     exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-      PELMOR_OTHER_RELEASE="$other" "$@"' _ "$root" "$release_cache/ccache-$codename" \
+      CI="$CI" PELMOR_OTHER_RELEASE="$other" "$@"' _ "$root" "$release_cache/ccache-$codename" \
     "$([ -n "${PELMOR_AS_MACHINE:-}" ] || echo 1)" "$@" &
   stages=$!
   trap 'kill -TERM -- -"$stages" 2>/dev/null; wait "$stages"; exit 143' INT TERM
@@ -153,7 +154,7 @@ run_release() { # codename source-dir
 }
 
 main() {
-  local source here row codename name wanted=("$@") result=0 start summary=()
+  local source here row codename name wanted=("$@") result=0 skipped=0 start status summary=()
   source=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   # shellcheck disable=SC1091 # The machine's own file, not the tree's.
   here=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
@@ -167,7 +168,7 @@ main() {
     "${sudo[@]}" apt-get update -q
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
   fi
-  [ "$(id -u)" -eq 0 ] || { echo "SKIP: the release roots need root (chroot and mounts)"; return 0; }
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: the release roots need root (chroot and mounts)"; return 77; }
   mkdir -p "$source/build-releases"
   for row in "${releases[@]}"; do
     read -r codename name _ <<<"$row"
@@ -178,14 +179,16 @@ main() {
     fi
     echo "== $name ($codename): ${release_stages[*]}"
     start=$SECONDS
-    if run_release "$codename" "$source"; then
-      summary+=("$name ($codename): PASS in $((SECONDS - start)) s")
-    else
-      summary+=("$name ($codename): FAIL after $((SECONDS - start)) s")
-      result=1
-    fi
+    status=0
+    run_release "$codename" "$source" || status=$?
+    case $status in
+      0) summary+=("$name ($codename): PASS in $((SECONDS - start)) s") ;;
+      77) summary+=("$name ($codename): SKIP (its root cannot be made)"); skipped=1 ;;
+      *) summary+=("$name ($codename): FAIL after $((SECONDS - start)) s"); result=1 ;;
+    esac
   done
   printf '%s\n' "${summary[@]}"
+  [ "$result" -ne 0 ] || [ "$skipped" -eq 0 ] || result=77
   return "$result"
 }
 
