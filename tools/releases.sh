@@ -126,7 +126,7 @@ in_release_root() { # codename source-dir tree command...
   # Private mounts: they go with the namespace, whatever the command does.
   # The root is a mount point of its own, as / is on a machine, so that
   # tools run there can make namespaces of their own too.
-  # shellcheck disable=SC2016 # The script's $1, $2, $3 are the arguments after it.
+  # shellcheck disable=SC2016 # The script expands its own arguments ($1...) and CI.
   setsid unshare --mount --propagation private -- bash -c '
     root=$1
     mount --bind "$root" "$root" && mount -t proc proc "$root/proc" && mount --rbind /dev "$root/dev" &&
