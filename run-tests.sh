@@ -44,11 +44,12 @@ stage_licences() {
 
 # Every shell script: each file Git knows (each file, outside a Git
 # checkout) that starts with a shell's #! line or names its shell in a
-# "shellcheck shell=" directive, so that a new script is checked without
-# being listed.
+# "shellcheck shell=" directive among its first comment lines (where the
+# directive applies to the whole file), so that a new script is checked
+# without being listed.
 stage_shellcheck() {
   echo "== Shell scripts: shellcheck, every finding (style included) fails =="
-  local files file first scripts=()
+  local files file first directive scripts=()
   local shebang='^#![[:space:]]*/([^[:space:]]*/)?(env[[:space:]]+)?(ba|da|k)?sh([[:space:]]|$)'
   if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     mapfile -d '' -t files < <(git ls-files -z)
@@ -58,7 +59,8 @@ stage_shellcheck() {
   for file in "${files[@]}"; do
     [ -f "$file" ] || continue
     first=$(head -n 1 "$file" | tr -d '\0')
-    if [[ $first =~ $shebang ]] || grep -qE '^#[[:space:]]*shellcheck[[:space:]]+shell=' "$file"; then
+    directive=$(sed -n -E '/^#/!q; /^#[[:space:]]*shellcheck[[:space:]]+shell=/{p;q}' "$file" | tr -d '\0')
+    if [[ $first =~ $shebang ]] || [ -n "$directive" ]; then
       scripts+=("$file")
     fi
   done
