@@ -17,10 +17,14 @@ helper=build/pelmor-helper
 # HID devices are named BUS:VENDOR:PRODUCT.N. Matched with a glob: a listing
 # piped into grep -q can fail under pipefail when grep leaves at its first match.
 if compgen -G '/sys/bus/hid/devices/*:256[Ff]:[Cc]652.*' >/dev/null; then
-  echo "== A real receiver is attached: running $helper --init-receiver =="
-  echo "(it needs access to /dev/hidraw*: run as root or install the udev rule, see README)"
+  # The settings the installed units send; the built-in ones where there is
+  # no such file.
+  config=/etc/pelmor/pelmor.conf
+  echo "== A real receiver is attached: $helper --status, then --init-receiver =="
+  echo "(it needs access to /dev/hidraw*: run as root or install the package, see README)"
+  "$helper" --status --config "$config" || true
   status=0
-  "$helper" --init-receiver || status=$?
+  "$helper" --init-receiver --config "$config" || status=$?
   echo "exit status: $status"
   exit "$status"
 fi
@@ -76,5 +80,5 @@ run --heartbeat --config "$scratch/heartbeat.conf"
 echo "What the virtual receiver was sent (it removes its node after the third heartbeat):"
 show_reports
 echo "(The virtual receiver accepts one-byte heartbeats; a real one behind the Linux hidraw"
-echo " driver refuses the first with EINVAL, and the tool then writes no more, as the"
-echo " README's section on the heartbeat explains.)"
+echo " driver refuses the first with EINVAL, and the tool then writes no more: see"
+echo " 'What it does' in the README.)"
