@@ -138,7 +138,10 @@ for page in "1 pelmor-helper" "5 pelmor.conf"; do
   man -L zh_CN -w "$section" "$name" | grep -q "^/usr/share/man/zh_CN/man$section/$name\.$section" \
     || fail "no Chinese $name($section)"
 done
-LC_ALL=C.UTF-8 MANWIDTH=80 man -L zh_CN pelmor-helper 2>/dev/null | grep -q '退出状态' || fail "man -L zh_CN shows no Chinese page"
+# Read whole before it is searched: grep -q leaving at its first match could
+# end man with SIGPIPE, which pipefail would count as a failure.
+page=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -L zh_CN pelmor-helper 2>/dev/null || true)
+grep -q '退出状态' <<<"$page" || fail "man -L zh_CN shows no Chinese page"
 dpkg-query -W -f='${Conffiles}\n' pelmor-helper | grep -q '^ /etc/pelmor/pelmor.conf ' || fail "no conffile /etc/pelmor/pelmor.conf"
 
 # The package's own tests (debian/tests), as Debian's CI runs them, on this
