@@ -22,17 +22,7 @@ else
   short=100 long=1000 memory_short=100 memory_long=10000
 fi
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-missing=()
-for package in valgrind time; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  "${sudo[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
-tools/deps.sh build
+tools/deps.sh bench
 
 qt=${PELMOR_QT_MAJOR:-5}
 build=$source_dir/build-bench

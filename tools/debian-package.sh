@@ -22,14 +22,7 @@ tar -C "$source" --exclude='./build*' --exclude=./.git --exclude=./.cache -cf - 
 
 profiles=()
 [[ " ${DEB_BUILD_OPTIONS:-} " == *" nocheck "* ]] && profiles=(-Pnocheck)
-if ! (cd "$tree" && dpkg-checkbuilddeps "${profiles[@]}" 2>/dev/null); then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  echo "Installing the build dependencies that debian/control names"
-  "${sudo[@]}" apt-get update -q >/dev/null
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get build-dep -y -q --no-install-recommends \
-    "${profiles[@]}" "$tree" >/dev/null
-fi
+"$source/tools/deps.sh" build-dep "$tree" "${profiles[@]}"
 
 # The test command's compiler cache may serve the build, but without its base
 # folder: with one, it hands the compiler paths rewritten relative to that

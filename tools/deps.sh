@@ -2,14 +2,57 @@
 # SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
 # SPDX-License-Identifier: MIT
 #
-# Installs the Debian packages that are missing for a purpose: "build" (the
-# tool and the virtual receiver) or "test" (everything the test suite uses).
-# Usage: tools/deps.sh build|test
+# Installs the Debian packages that are missing for a purpose; every script
+# that needs a package calls this rather than apt itself, so that running as
+# root or through sudo is decided in one place. A package this machine's
+# archive does not have is skipped with a line "Not available here, skipped".
+#   build     the tool and the virtual receiver (the default)
+#   test      everything the test suite uses (run-tests.sh)
+#   bench     the benchmark (bench/run-bench.sh)
+#   lab       the real-kernel lab (tests/lab/run-lab.sh)
+#   releases  the other releases' roots (tools/releases.sh)
+#   build-dep DIR [-PPROFILE...]
+#             the build dependencies that DIR/debian/control names, unless
+#             dpkg-checkbuilddeps finds them all (tools/debian-package.sh)
+# The file stands alone: tools/releases.sh runs a copy of it in the roots.
+# Usage: tools/deps.sh [build|test|bench|lab|releases]
+#        tools/deps.sh build-dep DIR [-PPROFILE...]
 set -euo pipefail
 
-packages=(g++ make cmake pkg-config qtbase5-dev libhidapi-dev)
+usage() {
+  echo "usage: $0 [build|test|bench|lab|releases]" >&2
+  echo "       $0 build-dep DIR [-PPROFILE...]" >&2
+  exit 2
+}
+
+# apt-get as root, through sudo for a normal user. sudo drops the caller's
+# environment, so the front end is set in the command it runs.
+apt_get() { # apt-get arguments...
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "$@"
+}
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+# What DIR's debian/control names for building, with the build profiles
+# given (dpkg-buildpackage's -P options); quiet unless something fails.
+build_dep() { # dir profile-options...
+  local dir
+  dir=$(cd "$1" && pwd)
+  shift
+  (cd "$dir" && dpkg-checkbuilddeps "$@") 2>/dev/null && return 0
+  echo "Installing the build dependencies that debian/control names"
+  apt_get update -q >/dev/null
+  # apt takes a folder only by a path that starts with / or ./.
+  apt_get build-dep -y -q --no-install-recommends "$@" "$dir" >/dev/null
+}
+
+build=(g++ make cmake pkg-config qtbase5-dev libhidapi-dev)
 case "${1:-build}" in
-  build) ;;
+  build) packages=("${build[@]}") ;;
   # clang and its runtime for the fuzzers (older releases ship the runtime
   # with clang itself and have no libclang-rt-dev), valgrind, Qt 6 for the
   # second build, what the deployment, licence, shell script and package
@@ -18,17 +61,25 @@ case "${1:-build}" in
   # systemd-dev later) and what it depends on; and mmdebstrap for the other
   # releases' roots, installed here, before any stage, since the roots are
   # made beside stages that use apt themselves.
-  test) packages+=(clang libclang-rt-dev valgrind qt6-base-dev dpkg-dev file man-db groff-base systemd udev
-                   lintian devscripts appstream reuse ccache build-essential debhelper blhc autopkgtest
-                   mmdebstrap shellcheck)
+  test) packages=("${build[@]}" clang libclang-rt-dev valgrind qt6-base-dev dpkg-dev file man-db groff-base
+                  systemd udev lintian devscripts appstream reuse ccache build-essential debhelper blhc
+                  autopkgtest mmdebstrap shellcheck)
         # shellcheck disable=SC1091 # The machine's own file, not the tree's.
         [ "$(. /etc/os-release && echo "${VERSION_ID:-}")" = 12 ] || packages+=(systemd-dev) ;;
-  *) echo "usage: $0 build|test" >&2; exit 2 ;;
+  # callgrind counts the instructions, /usr/bin/time the peak memory.
+  bench) packages=("${build[@]}" valgrind time) ;;
+  # QEMU; busybox and cpio for the initramfs; mmdebstrap for the guests'
+  # roots; dpkg-dev and file to build the tool's package; kmod and the
+  # decompressors for the kernels' modules.
+  lab) packages=("${build[@]}" qemu-system-x86 busybox-static cpio mmdebstrap dpkg-dev file kmod xz-utils zstd) ;;
+  # mmdebstrap makes the roots; util-linux has unshare and setsid.
+  releases) packages=(mmdebstrap util-linux) ;;
+  build-dep) [ $# -ge 2 ] || usage
+             shift
+             build_dep "$@"
+             exit ;;
+  *) usage ;;
 esac
-
-installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
-}
 
 missing=()
 for package in "${packages[@]}"; do
@@ -36,12 +87,7 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=()
-if [ "$(id -u)" -ne 0 ]; then
-  sudo=(sudo)
-fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -q
+apt_get update -q
 available=()
 for package in "${missing[@]}"; do
   if apt-cache show "$package" >/dev/null 2>&1; then
@@ -52,4 +98,4 @@ for package in "${missing[@]}"; do
 done
 [ ${#available[@]} -eq 0 ] && exit 0
 echo "Installing: ${available[*]}"
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${available[@]}"
+apt_get install -y -q --no-install-recommends "${available[@]}"

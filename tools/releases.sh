@@ -158,16 +158,7 @@ main() {
   source=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   # shellcheck disable=SC1091 # The machine's own file, not the tree's.
   here=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  missing=()
-  for package in mmdebstrap util-linux; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    "${sudo[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-  fi
+  "$source/tools/deps.sh" releases
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: the release roots need root (chroot and mounts)"; return 77; }
   mkdir -p "$source/build-releases"
   for row in "${releases[@]}"; do

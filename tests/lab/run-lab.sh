@@ -29,20 +29,8 @@ source tools/releases.sh
 # shellcheck disable=SC1091 # the machine's own file, not the tree's
 here=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-missing=()
-for package in qemu-system-x86 busybox-static cpio mmdebstrap dpkg-dev file kmod xz-utils zstd; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+tools/deps.sh lab
 mkdir -p "$work" "$cache"
-
-tools/deps.sh build
 
 # The Debian package built as the README says (the suite is the other
 # stages' job), and the binary as it ships in it. The test command hands over
