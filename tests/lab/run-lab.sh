@@ -110,8 +110,8 @@ guest_package() { # codename: prints the .deb
   [ -z "$deb" ] || echo "$source_dir/$deb"
 }
 
-# The package that users have: 0.1.0, built with CPack before the Debian
-# source package, as that tree's README said. Built from that commit's tree
+# The package that users have: 0.1.0, which has no Debian source package
+# and is built with CPack, as that tree's README says. Built from its tree
 # for each guest's release (on this machine for its own, in a root
 # otherwise) and kept in the cache, since the tree never changes. Prints
 # nothing without the project's Git history (a tarball, a shallow clone).
@@ -345,9 +345,9 @@ boot_system() { # codename mode kernel-folder initramfs scenarios...
 }
 
 # ttyS0 is the console, ttyS1 the report, ttyS2 the journal, dumped at the
-# end. One virtual CPU: with two, TCG now and then crashed the Debian 13
-# guest's kernel while it patched its own code at boot (an int3 Oops in
-# sched_clock_cpu) or brought the second CPU back at resume, or hung it in
+# end. One virtual CPU: with two, TCG now and then crashes the Debian 13
+# guest's kernel while it patches its own code at boot (an int3 Oops in
+# sched_clock_cpu) or brings the second CPU back at resume, or hangs it in
 # S3.
 boot_system_once() { # name mode kernel-folder initramfs: returns qemu's status
   local name=$1 mode=$2 kroot=$3 initramfs=$4 start status=0
