@@ -70,7 +70,7 @@ stage_shellcheck() {
 }
 
 stage_package() {
-  echo "== Debian packages: build (with the suite), lintian, blhc, reproducible, install, autopkgtest, remove =="
+  echo "== Debian packages: build (with the suite), lintian, blhc, reproducible; install, autopkgtest, purge, piuparts in throwaway testbeds =="
   # Emptied first: a skipped stage leaves no package of an older tree.
   rm -rf build-package
   tests/deploy/package-test.sh .

@@ -58,12 +58,13 @@ case "${1:-build}" in
   # second build, what the deployment, licence, shell script and package
   # checks use, and the package's own build dependencies (the unit and udev
   # folders' pkg-config files come with systemd and udev up to Debian 12, with
-  # systemd-dev later) and what it depends on; and mmdebstrap for the other
-  # releases' roots, installed here, before any stage, since the roots are
-  # made beside stages that use apt themselves.
+  # systemd-dev later) and what it depends on; mmdebstrap for the other
+  # releases' roots and the testbeds, installed here, before any stage, since
+  # the roots are made beside stages that use apt themselves; and piuparts,
+  # which installs and purges the package in a clean chroot.
   test) packages=("${build[@]}" clang libclang-rt-dev valgrind qt6-base-dev dpkg-dev file man-db groff-base
                   systemd udev lintian devscripts appstream reuse ccache build-essential debhelper blhc
-                  autopkgtest mmdebstrap shellcheck)
+                  autopkgtest mmdebstrap shellcheck piuparts)
         # shellcheck disable=SC1091 # The machine's own file, not the tree's.
         [ "$(. /etc/os-release && echo "${VERSION_ID:-}")" = 12 ] || packages+=(systemd-dev) ;;
   # callgrind counts the instructions, /usr/bin/time the peak memory.

@@ -13,6 +13,11 @@
 # together (a transition in testing). The exit status is 77 when a release
 # was skipped and none failed.
 # Usage: tools/releases.sh [CODENAME...]   (every release but this machine's)
+#        tools/releases.sh --testbed CODENAME PACKAGE_DIR
+#        (the package built in PACKAGE_DIR, installed, tested and purged in
+#        throwaway testbeds of the release: piuparts in a clean chroot, and
+#        the checks of tests/deploy/package-test.sh --installed, autopkgtest
+#        among them, in a fresh root)
 #        PELMOR_RELEASE_STAGES="STAGE..." PELMOR_AS_MACHINE=1 tools/releases.sh CODENAME
 #        (the root stands in for a machine of that release: the stages run as
 #        on the machine's own release, the package's reproducibility included)
@@ -135,7 +140,7 @@ in_release_root() { # codename source-dir tree command...
     other=$3
     shift 3
     exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-      CI="$CI" PELMOR_OTHER_RELEASE="$other" "$@"' _ "$root" "$release_cache/ccache-$codename" \
+      CI="$CI" PELMOR_OTHER_RELEASE="$other" PELMOR_THROWAWAY_ROOT=1 "$@"' _ "$root" "$release_cache/ccache-$codename" \
     "$([ -n "${PELMOR_AS_MACHINE:-}" ] || echo 1)" "$@" &
   stages=$!
   trap 'kill -TERM -- -"$stages" 2>/dev/null; wait "$stages"; exit 143' INT TERM
@@ -144,6 +149,53 @@ in_release_root() { # codename source-dir tree command...
   cp "$root"/src/build-package/pelmor-helper_*.deb "$tree/build-releases/$codename/" 2>/dev/null || true
   rm -rf --one-file-system "$root"
   trap - EXIT INT TERM
+  return "$status"
+}
+
+# A clean chroot of a release for piuparts: minbase with systemd and udev,
+# which the package depends on, so that what they leave behind is part of
+# the base rather than counted against the package. Made again after a week.
+piuparts_base() { # codename: prints the tarball
+  local tarball=$release_cache/piuparts-$1.tar.gz
+  if [ ! -f "$tarball" ] || [ -n "$(find "$tarball" -mtime +7)" ]; then
+    mkdir -p "$release_cache"
+    rm -f "$tarball.part.tar.gz"
+    release_mmdebstrap "$1" "$tarball.part.tar.gz" --variant=minbase --include=systemd,udev >&2 || return 1
+    mv "$tarball.part.tar.gz" "$tarball"
+  fi
+  echo "$tarball"
+}
+
+# The package in PACKAGE_DIR installed, tested and purged where nothing of
+# it can stay: piuparts (install, purge, what is left) in a clean chroot,
+# beside the installed checks in a fresh root. The machine running this
+# never has the package installed, nor its maintainer scripts run.
+release_testbed() { # codename source-dir package-dir
+  local codename=$1 source=$2 packages=$3 base mirror tree status=0 piuparts_status=0 piuparts_pid
+  base=$(piuparts_base "$codename") || {
+    echo "SKIP: $codename: no clean chroot for piuparts (archive out of reach)"
+    return 77
+  }
+  mirror=$(apt_uri '^[a-z]+$')
+  piuparts --basetgz="$base" --distribution="$codename" --mirror="$mirror main" --no-upgrade-test \
+    --log-file="$packages/piuparts.log" "$packages"/pelmor-helper_*.deb >/dev/null 2>&1 &
+  piuparts_pid=$!
+  tree=$(mktemp -d)
+  mkdir -p "$tree/tests/deploy" "$tree/packages"
+  cp "$source/tests/deploy/package-test.sh" "$tree/tests/deploy/"
+  find "$packages" -maxdepth 1 -type f \( -name '*.deb' -o -name '*.dsc' -o -name '*.tar.*' \) \
+    -exec cp {} "$tree/packages/" \;
+  in_release_root "$codename" "$source" "$tree" /src/tests/deploy/package-test.sh --installed /src/packages \
+    || status=$?
+  rm -rf "$tree"
+  wait "$piuparts_pid" || piuparts_status=$?
+  if [ "$piuparts_status" -eq 0 ]; then
+    echo "piuparts: PASS (install and purge in a clean $codename chroot)"
+  else
+    grep -E 'FAIL|ERROR' "$packages/piuparts.log" | tail -n 20
+    echo "FAIL: piuparts ($piuparts_status); its log: $packages/piuparts.log"
+    [ "$status" -ne 0 ] || status=1
+  fi
   return "$status"
 }
 
@@ -160,6 +212,10 @@ main() {
   here=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   "$source/tools/deps.sh" releases
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: the release roots need root (chroot and mounts)"; return 77; }
+  if [ "${1:-}" = --testbed ]; then
+    release_testbed "$2" "$source" "$3"
+    return
+  fi
   mkdir -p "$source/build-releases"
   for row in "${releases[@]}"; do
     read -r codename name _ <<<"$row"

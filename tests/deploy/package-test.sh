@@ -2,31 +2,95 @@
 # SPDX-FileCopyrightText: 2026 pelmor-helper developers <maintainers@pelmor.invalid>
 # SPDX-License-Identifier: MIT
 #
-# Builds the Debian source and binary packages, checks them as Debian would,
-# installs the package on this machine for real, checks what a user would,
-# runs its own tests, removes it and checks that nothing it brought is left.
-# Needs root or password-less sudo; skipped otherwise, and skipped when the
-# package is already installed, so that a user's own install is never touched.
+# Builds the Debian source and binary packages and checks them as Debian
+# would. Then the package is installed for real, checked as a user would
+# see it, put through its own tests (autopkgtest), removed, and checked for
+# anything it left: never on this machine, but in throwaway testbeds of its
+# release (tools/releases.sh --testbed), beside piuparts; inside a release's
+# root, which is thrown away itself, right there.
+# Needs root or password-less sudo for the testbeds; skipped otherwise.
 # A skip is a line "SKIP: reason" and the exit status 77.
 # Usage: tests/deploy/package-test.sh SOURCE_DIR
+#        tests/deploy/package-test.sh --installed PACKAGE_DIR   (in a testbed)
 set -euo pipefail
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The package in DIR, installed here, checked, tested and purged. Only ever
+# in a throwaway root: its maintainer scripts would tell this machine's udev
+# to replay every hidraw device, a receiver plugged in here included.
+installed_checks() { # package-dir
+  local dir=$1 deb dsc installed status out page autopkgtest_status path left made
+  [ -n "${PELMOR_THROWAWAY_ROOT:-}" ] || fail "--installed runs only in a throwaway root"
+  deb=$(compgen -G "$dir/pelmor-helper_*.deb")
+  dsc=$(compgen -G "$dir/pelmor-helper_*.dsc")
+  export DEBIAN_FRONTEND=noninteractive
+  # What it depends on may have to come from the archive, whose lists a fresh
+  # root may not have yet.
+  apt-get install -y -q --no-install-recommends "$deb" >/dev/null 2>&1 \
+    || { apt-get update -q >/dev/null && apt-get install -y -q --no-install-recommends "$deb" >/dev/null; }
+  installed=$(dpkg -L pelmor-helper)
+
+  [ "$(command -v pelmor-helper)" = /usr/bin/pelmor-helper ] || fail "pelmor-helper is not on the PATH"
+  status=0
+  out=$(cd / && pelmor-helper --help 2>"$dir/help.err") || status=$?
+  [ "$status" -eq 0 ] || fail "--help exited with $status"
+  [ -z "$out" ] || fail "--help wrote to standard output"
+  head -n 1 "$dir/help.err" | grep -qx 'Usage:' || fail "no usage on standard error"
+  [ "$(pelmor-helper --version)" = "pelmor-helper $(dpkg-deb -f "$deb" Version)" ] || fail "--version"
+  man -w pelmor-helper | grep -q '^/usr/share/man/man1/pelmor-helper\.1' || fail "man page not found"
+  man -w 5 pelmor.conf | grep -q '^/usr/share/man/man5/pelmor\.conf\.5' || fail "pelmor.conf(5) not found"
+  for page in "1 pelmor-helper" "5 pelmor.conf"; do
+    read -r section name <<<"$page"
+    man -L zh_CN -w "$section" "$name" | grep -q "^/usr/share/man/zh_CN/man$section/$name\.$section" \
+      || fail "no Chinese $name($section)"
+  done
+  # Read whole before it is searched: grep -q leaving at its first match could
+  # end man with SIGPIPE, which pipefail would count as a failure.
+  page=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -L zh_CN pelmor-helper 2>/dev/null || true)
+  grep -q '退出状态' <<<"$page" || fail "man -L zh_CN shows no Chinese page"
+  dpkg-query -W -f='${Conffiles}\n' pelmor-helper | grep -q '^ /etc/pelmor/pelmor.conf ' \
+    || fail "no conffile /etc/pelmor/pelmor.conf"
+
+  # The package's own tests (debian/tests), as Debian's CI runs them, in
+  # this root as it is (autopkgtest's null back end).
+  autopkgtest_status=0
+  autopkgtest --quiet --output-dir "$dir/autopkgtest" "$dsc" "$deb" -- null >"$dir/autopkgtest.log" 2>&1 \
+    || autopkgtest_status=$?
+  sed -n '/^[a-z-]* *\(PASS\|FAIL\|SKIP\|flaky\)/p' "$dir/autopkgtest/summary" 2>/dev/null | sed 's/^/autopkgtest: /'
+  [ "$autopkgtest_status" -eq 0 ] || { tail -n 40 "$dir/autopkgtest.log"; fail "autopkgtest ($autopkgtest_status)"; }
+
+  dpkg --purge pelmor-helper >/dev/null
+  left=()
+  while read -r path; do
+    # Directories are shared with other packages (and /lib may be a link to one).
+    [ -d "$path" ] && continue
+    if [ -e "$path" ] || [ -L "$path" ]; then left+=("$path"); fi
+  done <<<"$installed"
+  # Nor anything the maintainer scripts made: the resume unit's links, and
+  # deb-systemd-helper's record of them.
+  mapfile -t made < <(find /etc/systemd/system /var/lib/systemd/deb-systemd-helper-enabled \
+    /var/lib/systemd/deb-systemd-helper-masked -name 'pelmor*' 2>/dev/null || true)
+  left+=("${made[@]}")
+  [ ${#left[@]} -eq 0 ] || fail "left behind: ${left[*]}"
+  echo "PASS: package installs, works from the PATH and removes cleanly"
+}
+
+if [ "${1:-}" = --installed ]; then
+  installed_checks "$2"
+  exit 0
+fi
+
 source=$(cd "$1" && pwd)
 build="$source/build-package"
-
 sudo=()
-if [ "$(id -u)" -ne 0 ]; then
+if [ -z "${PELMOR_THROWAWAY_ROOT:-}" ] && [ "$(id -u)" -ne 0 ]; then
   if ! sudo -n true 2>/dev/null; then
-    echo "SKIP: installing the package needs root or password-less sudo"
+    echo "SKIP: the throwaway testbeds of the package need root or password-less sudo"
     exit 77
   fi
   sudo=(sudo -n)
 fi
-if dpkg-query -W -f='${Status}' pelmor-helper 2>/dev/null | grep -q 'install ok installed'; then
-  echo "SKIP: pelmor-helper is already installed here; not touching it"
-  exit 77
-fi
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # The source and binary packages, as a distribution builds them: the suite
 # runs inside the build (dh_auto_test), so it is not run again here.
@@ -115,55 +179,12 @@ else
   echo "reproducible: the second build made the same bytes"
 fi
 
-export DEBIAN_FRONTEND=noninteractive
-# What it depends on may have to come from the archive, whose lists a fresh
-# root may not have yet.
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "$deb" >/dev/null 2>&1 \
-  || { "${sudo[@]}" apt-get update -q >/dev/null && "${sudo[@]}" apt-get install -y -q --no-install-recommends "$deb" >/dev/null; }
-installed=$(dpkg -L pelmor-helper)
-cleanup() { "${sudo[@]}" dpkg --purge pelmor-helper >/dev/null 2>&1 || true; }
-trap cleanup EXIT
-
-[ "$(command -v pelmor-helper)" = /usr/bin/pelmor-helper ] || fail "pelmor-helper is not on the PATH"
-status=0
-out=$(cd / && pelmor-helper --help 2>"$build/help.err") || status=$?
-[ "$status" -eq 0 ] || fail "--help exited with $status"
-[ -z "$out" ] || fail "--help wrote to standard output"
-head -n 1 "$build/help.err" | grep -qx 'Usage:' || fail "no usage on standard error"
-[ "$(pelmor-helper --version)" = "pelmor-helper $(dpkg-deb -f "$deb" Version)" ] || fail "--version"
-man -w pelmor-helper | grep -q '^/usr/share/man/man1/pelmor-helper\.1' || fail "man page not found"
-man -w 5 pelmor.conf | grep -q '^/usr/share/man/man5/pelmor\.conf\.5' || fail "pelmor.conf(5) not found"
-for page in "1 pelmor-helper" "5 pelmor.conf"; do
-  read -r section name <<<"$page"
-  man -L zh_CN -w "$section" "$name" | grep -q "^/usr/share/man/zh_CN/man$section/$name\.$section" \
-    || fail "no Chinese $name($section)"
-done
-# Read whole before it is searched: grep -q leaving at its first match could
-# end man with SIGPIPE, which pipefail would count as a failure.
-page=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -L zh_CN pelmor-helper 2>/dev/null || true)
-grep -q '退出状态' <<<"$page" || fail "man -L zh_CN shows no Chinese page"
-dpkg-query -W -f='${Conffiles}\n' pelmor-helper | grep -q '^ /etc/pelmor/pelmor.conf ' || fail "no conffile /etc/pelmor/pelmor.conf"
-
-# The package's own tests (debian/tests), as Debian's CI runs them, on this
-# machine as it is (autopkgtest's null back end: no virtual machine needed).
-autopkgtest_status=0
-"${sudo[@]}" autopkgtest --quiet --output-dir "$build/autopkgtest" "$dsc" "$deb" -- null >"$build/autopkgtest.log" 2>&1 \
-  || autopkgtest_status=$?
-sed -n '/^[a-z-]* *\(PASS\|FAIL\|SKIP\|flaky\)/p' "$build/autopkgtest/summary" 2>/dev/null | sed 's/^/autopkgtest: /'
-[ "$autopkgtest_status" -eq 0 ] || { tail -n 40 "$build/autopkgtest.log"; fail "autopkgtest ($autopkgtest_status)"; }
-
-"${sudo[@]}" dpkg --purge pelmor-helper >/dev/null
-trap - EXIT
-left=()
-while read -r path; do
-  # Directories are shared with other packages (and /lib may be a link to one).
-  [ -d "$path" ] && continue
-  if [ -e "$path" ] || [ -L "$path" ]; then left+=("$path"); fi
-done <<<"$installed"
-# Nor anything the maintainer scripts made: the resume unit's links, and
-# deb-systemd-helper's record of them.
-mapfile -t made < <(find /etc/systemd/system /var/lib/systemd/deb-systemd-helper-enabled \
-  /var/lib/systemd/deb-systemd-helper-masked -name 'pelmor*' 2>/dev/null || true)
-left+=("${made[@]}")
-[ ${#left[@]} -eq 0 ] || fail "left behind: ${left[*]}"
-echo "PASS: package installs, works from the PATH and removes cleanly"
+# Installed, tested and purged: right here in a release's root, which is
+# thrown away after; on a machine, in throwaway testbeds of its release.
+if [ -n "${PELMOR_THROWAWAY_ROOT:-}" ]; then
+  installed_checks "$build"
+else
+  # shellcheck disable=SC1091 # the machine's own file, not the tree's
+  here=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  "${sudo[@]}" env CI="${CI:-}" "$source/tools/releases.sh" --testbed "$here" "$build"
+fi
