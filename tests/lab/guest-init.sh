@@ -96,13 +96,16 @@ printf 'speed=5\npolling_hz=125\nremap_wheel=off\nremap_gesture=off\n' >/tmp/lev
 scenario_init_two_interfaces init-defaults /tmp/absent.conf "$DEFAULTS" 4 1000
 scenario_init_two_interfaces init-config-file /tmp/level5.conf "$LEVEL5_125HZ_OFF" 5 125
 
-# One interface refuses the feature report: the library's real text, and
-# success since the other accepted.
-if start_receiver ok && start_receiver refusing -r; then
+# One interface refuses the feature report: both are tried, each under its
+# own progress line, the refusal comes with the library's real text, and the
+# run succeeds since the other accepted.
+if start_receiver ok && OK=$NODE && start_receiver refusing -r && BAD=$NODE; then
   run_helper --init-receiver --config /tmp/absent.conf
   stop_receivers
   echo "init-one-refusing stderr: $(cat /tmp/err)"
   if [ "$STATUS" = 0 ] && grep -q "^  发送失败: send_feature: " /tmp/err \
+      && grep -qxF "正在配置设备 $OK (speed=4, poll=1000Hz)..." /tmp/out \
+      && grep -qxF "正在配置设备 $BAD (speed=4, poll=1000Hz)..." /tmp/out \
       && grep -q "ok SET_REPORT type=feature id=0x10 size=32 data=$DEFAULTS" /tmp/ok.log \
       && grep -q "refusing SET_REPORT type=feature id=0x10 size=32" /tmp/refusing.log; then
     pass init-one-refusing
