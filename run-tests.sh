@@ -188,8 +188,12 @@ for stage in "${stages[@]}"; do
     reason="exit status $status"
     [ "$status" -ne 77 ] || reason="exit status 77 without a line \"SKIP: reason\""
   fi
-  rm -f "$log"
   summary+=("$(row "$result" "$stage" "$((SECONDS - start)) s" "$reason")")
+  # The lab's scenarios, one a line under its row.
+  while read -r _ verdict scenario seconds; do
+    summary+=("$(row "$verdict" "  $scenario" "$seconds s")")
+  done < <(grep -a '^lab-scenario ' "$log" || true)
+  rm -f "$log"
   # The lab installs the package built here rather than building it again.
   [ "$stage" != package ] || export PELMOR_BUILT_PACKAGE_DIR=$PWD/build-package
 done

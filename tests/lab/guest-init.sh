@@ -18,8 +18,17 @@ DEFAULTS=10001c0001ff000000000000000000000003000a0b0c0f0e0d10001e00000001
 LEVEL5_125HZ_OFF=1000230008ff000000000000000000000003000a0b0c0c0e0d2f001e00000001
 HELPER=/bin/pelmor-helper
 
-pass() { echo "LAB PASS $1"; }
-fail() { echo "LAB FAIL $1: $2"; }
+# Each verdict comes with the time since the one before it: what the
+# scenario took, for the test command's summary.
+uptime_ms() { awk '{ printf "%d", $1 * 1000 }' /proc/uptime; }
+LAST_VERDICT_MS=$(uptime_ms)
+verdict_time() { # scenario
+  now_ms=$(uptime_ms)
+  echo "LAB TIME verdict-$1-ms $((now_ms - LAST_VERDICT_MS))"
+  LAST_VERDICT_MS=$now_ms
+}
+pass() { echo "LAB PASS $1"; verdict_time "$1"; }
+fail() { echo "LAB FAIL $1: $2"; verdict_time "$1"; }
 
 # Compares a file with the expected text; shows both on a mismatch.
 same() { # name file expected

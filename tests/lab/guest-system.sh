@@ -132,8 +132,18 @@ reports_at_since() { # T interface...
   done
 }
 
-pass() { echo "LAB PASS $1"; }
-fail() { echo "LAB FAIL $1: $2"; }
+# Each verdict comes with the time since the one before it (or since the
+# scenarios began): what the scenario took, for the test command's summary.
+uptime_ms() { awk '{ printf "%d", $1 * 1000 }' /proc/uptime; }
+LAST_VERDICT_MS=0
+verdict_time() { # scenario
+  local ms
+  ms=$(uptime_ms)
+  figure "verdict-$1-ms" "$((ms - LAST_VERDICT_MS))"
+  LAST_VERDICT_MS=$ms
+}
+pass() { echo "LAB PASS $1"; verdict_time "$1"; }
+fail() { echo "LAB FAIL $1: $2"; verdict_time "$1"; }
 figure() { echo "LAB TIME $1 $2"; }
 # A scenario's verdict from what its checks added to its local $why.
 verdict() { if [ -z "$why" ]; then pass "$1"; else fail "$1" "$why"; fi; }
@@ -612,7 +622,8 @@ scenarios() {
   exec >/dev/ttyS1 2>&1
   echo "== whole-system lab ($MODE): kernel $(uname -r), $(systemctl --version | head -n 1)"
   systemctl is-system-running --wait >/dev/null
-  figure boot-ms "$(awk '{ printf "%d", $1 * 1000 }' /proc/uptime)"
+  LAST_VERDICT_MS=$(uptime_ms)
+  figure boot-ms "$LAST_VERDICT_MS"
   systemd-analyze time | head -n 1
   if [ "$MODE" = coldplug ]; then
     # Reports from the moment the machine started; a replayed event would

@@ -295,11 +295,16 @@ lost_why() { # qemu-status report-file
 }
 
 # Reads a guest's report: every scenario passed, none failed, and it ended.
+# Each scenario gets a line "lab-scenario PASS|FAIL GUEST/SCENARIO SECONDS",
+# which the test command's summary repeats.
 check_report() { # name report-file scenarios...
-  local name=$1 report=$2 scenario result=0
+  local name=$1 report=$2 scenario result=0 verdict ms
   shift 2
   for scenario in "$@"; do
-    grep -qx "LAB PASS $scenario" "$report" || { echo "FAIL: $name scenario $scenario"; result=1; }
+    verdict=PASS
+    grep -qx "LAB PASS $scenario" "$report" || { verdict=FAIL; result=1; }
+    ms=$(sed -n "s/^LAB TIME verdict-$scenario-ms \([0-9]*\)$/\1/p" "$report" | tail -n 1)
+    echo "lab-scenario $verdict $name/$scenario $(awk -v ms="${ms:-}" 'BEGIN { if (ms == "") print "-"; else printf "%.1f", ms / 1000 }')"
   done
   grep -q '^LAB FAIL' "$report" && result=1
   grep -qx 'LAB DONE' "$report" || { echo "FAIL: the $name guest did not finish"; result=1; }
