@@ -68,10 +68,18 @@ early() {
   [ "$MODE" != coldplug ] || plug
 }
 
+# The gadget keeps one report received through the control endpoint until
+# it is read, and a second one replaces it: a reader that runs late on the
+# one emulated CPU loses a report the tool did send (the configuration run
+# and the heartbeat send to interface 1 within tens of milliseconds). The
+# readers run at a real-time priority, so that each report is read as soon
+# as it is there.
 readers() {
+  local i rt=()
   mkdir -p "$LOGS"
+  if chrt -f 50 true 2>/dev/null; then rt=(chrt -f 50); fi
   for i in 0 1 2 3; do
-    "$LAB/hidg-log" "/dev/hidg$i" "$LOGS/hidg$i.log" &
+    "${rt[@]}" "$LAB/hidg-log" "/dev/hidg$i" "$LOGS/hidg$i.log" &
   done
   wait
 }
