@@ -24,7 +24,7 @@ for run in $(seq "$count"); do
   [ "$status" = 0 ] || failed=$((failed + 1))
   echo "run $run: $([ "$status" = 0 ] && echo PASS || echo FAIL) in $((SECONDS - begin)) s," \
     "$(grep -c '^RETRY:' "$logs/run-$run.log") retried, $(grep -c '^SKIP:' "$logs/run-$run.log") skipped"
-  grep -h -E '^(RETRY|SKIP|FAIL):' "$logs/run-$run.log" | sed 's/^/  /'
+  grep -h -E '^(RETRY|SKIP|FAIL):|^lab-scenario FAIL ' "$logs/run-$run.log" | sed 's/^/  /'
 done
 echo "$count runs of the $variant lab in $(((SECONDS - start) / 60)) min $(((SECONDS - start) % 60)) s:" \
   "$failed failed, $(cat "$logs"/run-*.log | grep -c '^RETRY:') guests booted again"
