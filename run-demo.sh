@@ -81,4 +81,4 @@ echo "What the virtual receiver was sent (it removes its node after the third he
 show_reports
 echo "(The virtual receiver accepts one-byte heartbeats; a real one behind the Linux hidraw"
 echo " driver refuses the first with EINVAL, and the tool then writes no more: see"
-echo " 'What it does' in the README.)"
+echo " the opening section of the README.)"
