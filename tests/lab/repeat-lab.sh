@@ -6,18 +6,20 @@
 # and not by chance, then sums up: runs, failed runs, guests booted a second
 # time and why. Each run's output is kept in build-lab/repeat/run-K.log, and
 # its guests' consoles, reports and journals in build-lab/repeat/run-K/.
-# Usage: tests/lab/repeat-lab.sh [COUNT] [uhid|system|all]   (5 and all)
+# Usage: tests/lab/repeat-lab.sh [COUNT] [uhid|system|all] [SCENARIO...]
+#   (5 runs of every scenario of all guests by default)
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 2
 count=${1:-5}
 variant=${2:-all}
+shift 2 || shift $#
 logs=build-lab/repeat
 rm -rf "$logs" && mkdir -p "$logs"
 failed=0
 start=$SECONDS
 for run in $(seq "$count"); do
   begin=$SECONDS
-  tests/lab/run-lab.sh "$variant" >"$logs/run-$run.log" 2>&1
+  tests/lab/run-lab.sh "$variant" "$@" >"$logs/run-$run.log" 2>&1
   status=$?
   mkdir -p "$logs/run-$run"
   mv build-lab/{console,report,journal}-* "$logs/run-$run/" 2>/dev/null

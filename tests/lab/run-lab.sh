@@ -5,14 +5,25 @@
 # The real-kernel lab: boots virtual machines with the shipped pelmor-helper
 # and the real hidapi, and fails unless every scenario passes.
 #   uhid:   emulated receivers on /dev/uhid, in a busybox initramfs
-#           (tests/lab/guest-init.sh)
+#           (tests/lab/guest-init.sh runs tests/lab/uhid/*.sh)
 #   system: a whole Debian system of each release in system_releases, with
 #           that release's kernel, systemd as PID 1 and the project's
 #           package built for that release installed with dpkg; the
 #           receiver is a USB gadget with three HID functions on dummy_hcd,
-#           plugged in and out by binding it (tests/lab/guest-system.sh).
-#           Booted twice: receiver plugged in later, and present at boot.
-# Usage: tests/lab/run-lab.sh [uhid|system|all]   (work files in build-lab/)
+#           plugged in and out by binding it (tests/lab/guest-system.sh runs
+#           tests/lab/system/*.sh). Booted with the receiver plugged in
+#           later, and again for the scenarios marked "# boot: coldplug",
+#           with it present at boot.
+# The scenarios are the files there: each proves one thing, sets up what it
+# needs and leaves the guest as it found it, so any of them, in any order,
+# give the same verdicts.
+# Usage: tests/lab/run-lab.sh [--alone] [uhid|system|all] [SCENARIO...]
+#        tests/lab/run-lab.sh --list
+#   SCENARIO...  only these, in this order (all, in the order of their names,
+#                by default)
+#   --alone      boot each guest once for each scenario
+#   --list       the scenarios, each with what it proves
+# Work files in build-lab/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source_dir=$PWD
@@ -20,9 +31,21 @@ work=$source_dir/build-lab
 # Kernels and the guest's root file system outlive a checkout: every clone on
 # this machine reuses them, and each is made again when missing.
 cache=${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/pelmor-helper-lab
+if [ "${1:-}" = --list ]; then
+  for file in tests/lab/uhid/*.sh tests/lab/system/*.sh; do
+    printf '%-6s  %-48s  %s\n' "$(basename "$(dirname "$file")")" "$(basename "$file" .sh)" "$(sed -n '2s/^# //p' "$file")"
+  done
+  exit 0
+fi
+alone=
+if [ "${1:-}" = --alone ]; then alone=1; shift; fi
 variant=${1:-all}
-# A hotplug boot takes about 3.5 min; a guest that hangs is stopped after 7.
-timeout_seconds=420
+case $variant in
+  uhid | system | all) ;;
+  *) echo "usage: $0 [--alone] [uhid|system|all] [SCENARIO...]" >&2; exit 2 ;;
+esac
+shift || true
+wanted=("$@")
 system_releases=(bookworm trixie)
 # shellcheck source=tools/releases.sh
 source tools/releases.sh
@@ -45,6 +68,32 @@ fi
 rm -rf "$work/tool/root" && dpkg-deb -x "$(ls "$work"/tool/pelmor-helper_*_amd64.deb)" "$work/tool/root"
 cc -Wall -Wextra -Werror -O2 -o "$work/uhid-receiver" tests/lab/uhid-receiver.c
 cc -Wall -Wextra -Werror -O2 -o "$work/hidg-log" tests/lab/hidg-log.c
+
+# A guest's scenarios, as the names of their files: those asked for, in that
+# order, or all of them; with a mode, only the system scenarios of that boot.
+scenarios_of() { # uhid|system [hotplug|coldplug]
+  local file name names=()
+  for file in tests/lab/"$1"/*.sh; do
+    name=$(basename "$file" .sh)
+    if [ -n "${2:-}" ]; then
+      if grep -qx '# boot: coldplug' "$file"; then [ "$2" = coldplug ] || continue
+      else [ "$2" = hotplug ] || continue; fi
+    fi
+    names+=("$name")
+  done
+  if [ ${#wanted[@]} -eq 0 ]; then printf '%s\n' "${names[@]}"; return; fi
+  for name in "${wanted[@]}"; do
+    [[ " ${names[*]} " != *" $name "* ]] || echo "$name"
+  done
+}
+for name in "${wanted[@]}"; do
+  [ -f "tests/lab/uhid/$name.sh" ] || [ -f "tests/lab/system/$name.sh" ] \
+    || { echo "no scenario $name in tests/lab/uhid or tests/lab/system" >&2; exit 2; }
+done
+
+# A boot's time limit: about 30 s to boot and 10 to 40 s a scenario are
+# usual under TCG; a guest that hangs is stopped well after that.
+timeout_for() { echo $((150 + 40 * $1)); }
 
 # apt for a release's archive, whatever release this machine runs, with
 # lists of its own in the cache.
@@ -120,17 +169,17 @@ cpack_commit=92ffba2d2eaf2775afc063cef04cf3c555080a17
 cpack_build='cmake -S "$0" -B "$0/build-package" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
   -DPELMOR_BUILD_TESTS=OFF && cmake --build "$0/build-package" -j"$(nproc)" && cd "$0/build-package" && cpack -G DEB'
 cpack_package() { # codename: prints the .deb
-  local deb=$cache/cpack-0.1.0-$1.deb tree=$work/cpack-0.1.0
+  local deb=$cache/cpack-0.1.0-$1.deb tree=$work/cpack-0.1.0-$1 log=$work/cpack-0.1.0-$1.log
   if [ ! -f "$deb" ]; then
     git cat-file -e "$cpack_commit^{commit}" 2>/dev/null || return 0
     rm -rf "$tree" && mkdir -p "$tree" && git archive "$cpack_commit" | tar -C "$tree" -xf -
     if [ "$1" = "$here" ]; then
-      bash -c "$cpack_build" "$tree" >"$work/cpack-0.1.0.log" 2>&1
+      bash -c "$cpack_build" "$tree" >"$log" 2>&1
     else
       mkdir -p "$tree/build-package" &&
-        in_release_root "$1" "$source_dir" "$tree" bash -c "$cpack_build" /src >"$work/cpack-0.1.0.log" 2>&1 &&
+        in_release_root "$1" "$source_dir" "$tree" bash -c "$cpack_build" /src >"$log" 2>&1 &&
         cp "$tree/build-releases/$1"/*.deb "$tree/build-package/"
-    fi || { tail -n 20 "$work/cpack-0.1.0.log" >&2; echo "FAIL: the CPack package did not build for $1" >&2; return 1; }
+    fi || { tail -n 20 "$log" >&2; echo "FAIL: the CPack package did not build for $1" >&2; return 1; }
     cp "$tree/build-package/pelmor-helper_0.1.0_amd64.deb" "$deb.part" && mv "$deb.part" "$deb" && rm -rf "$tree"
   fi
   echo "$deb"
@@ -188,6 +237,8 @@ build_initramfs() { # kernel-folder init-script output modules...
   copy_binaries "$root" "$work/tool/root/usr/bin/pelmor-helper" "$work/uhid-receiver"
   cp "$init" "$root/init"
   chmod 755 "$root/init"
+  mkdir -p "$root/lab"
+  cp -r tests/lab/lib tests/lab/uhid "$root/lab/"
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$output"
 }
 
@@ -223,7 +274,7 @@ lab_unit() { # name type action [unit lines...]
 # dpkg, adds the lab's users, units and tools, and packs it all as an
 # uncompressed initramfs whose /init is systemd.
 build_system_initramfs() { # codename kernel-folder root-tarball deb output [cpack-deb]
-  local codename=$1 kroot=$2 tarball=$3 deb=$4 output=$5 cpack=${6:-} modules version root=$work/system-root lab
+  local codename=$1 kroot=$2 tarball=$3 deb=$4 output=$5 cpack=${6:-} modules version root=$work/system-root-$1 lab
   modules=$(kernel_modules "$kroot")
   version=$(basename "$modules")
   rm -rf "$root"
@@ -238,12 +289,13 @@ build_system_initramfs() { # codename kernel-folder root-tarball deb output [cpa
   lab=$root/usr/local/lib/pelmor-lab
   mkdir -p "$lab"
   install -m 755 tests/lab/guest-system.sh "$work/hidg-log" "$lab/"
+  cp -r tests/lab/lib tests/lab/system "$lab/"
   "$work/uhid-receiver" -d >"$lab/report_desc.bin"
   cp "$deb" "$lab/pelmor-helper.deb"
   # The same package as a newer version, for the upgrade.
-  rm -rf "$work/upgrade" && dpkg-deb -R "$lab/pelmor-helper.deb" "$work/upgrade"
-  sed -i 's/^Version: .*/&+lab1/' "$work/upgrade/DEBIAN/control"
-  dpkg-deb -b "$work/upgrade" "$lab/pelmor-helper-upgrade.deb" >/dev/null
+  rm -rf "$work/upgrade-$codename" && dpkg-deb -R "$lab/pelmor-helper.deb" "$work/upgrade-$codename"
+  sed -i 's/^Version: .*/&+lab1/' "$work/upgrade-$codename/DEBIAN/control"
+  dpkg-deb -b "$work/upgrade-$codename" "$lab/pelmor-helper-upgrade.deb" >/dev/null
   [ -z "$cpack" ] || cp "$cpack" "$lab/pelmor-helper-cpack.deb"
   chroot "$root" dpkg -i /usr/local/lib/pelmor-lab/pelmor-helper.deb >/dev/null
   chroot "$root" useradd -m lab
@@ -266,6 +318,7 @@ build_system_initramfs() { # codename kernel-folder root-tarball deb output [cpa
   ln -s ../lab-scenarios.service "$root/etc/systemd/system/multi-user.target.wants/"
   ln -sf /lib/systemd/systemd "$root/init"
   (cd "$root" && find . | cpio -o -H newc --quiet) >"$output"
+  rm -rf "$root"
 }
 
 # A guest that never reported its end and no failure either was stopped by
@@ -274,20 +327,20 @@ build_system_initramfs() { # codename kernel-folder root-tarball deb output [cpa
 # saying so; a scenario that reported FAIL is never retried. The first
 # boot's logs are kept beside the second's, with ".first" in their names.
 # True when the boot is to be made again.
-lost_report() { # name report-file qemu-status
+lost_report() { # name report-file qemu-status time-limit
   local name=$1 report=$2 file
   if grep -qx 'LAB DONE' "$report" || grep -q '^LAB FAIL' "$report"; then
     return 1
   fi
-  echo "RETRY: lab $name: the guest ended without its last report ($(lost_why "$3" "$report")); booting it once more"
+  echo "RETRY: lab $name: the guest ended without its last report ($(lost_why "$3" "$report" "$4")); booting it once more"
   for file in "$work"/{console,report,journal}-"$name".*; do
     if [ -e "$file" ]; then mv "$file" "${file%.*}.first.${file##*.}"; fi
   done
 }
 
-lost_why() { # qemu-status report-file
+lost_why() { # qemu-status report-file time-limit
   case $1 in
-    124) printf 'hung: stopped after %s s' "$timeout_seconds" ;;
+    124) printf 'hung: stopped after %s s' "$3" ;;
     0) printf 'reset or powered off' ;;
     *) printf 'qemu status %s' "$1" ;;
   esac
@@ -312,41 +365,38 @@ check_report() { # name report-file scenarios...
   return "$result"
 }
 
-# Boots a kernel with an initramfs and checks the scenarios it must pass.
-boot() { # name kernel-folder initramfs scenarios...
-  local name=$1 kroot=$2 initramfs=$3 status=0
-  shift 3
+# Boots a guest (once more if the machine lost it) and checks the scenarios
+# it ran. The scenarios go to the guest on the kernel command line.
+boot_and_check() { # uhid|system name kernel-folder initramfs mode scenarios...
+  local kind=$1 name=$2 kroot=$3 initramfs=$4 mode=$5 limit status=0 report
+  shift 5
+  limit=$(timeout_for $#)
+  report=$work/report-$name.txt
+  [ "$kind" = system ] || report=$work/console-$name.txt
   rm -f "$work"/{console,report,journal}-"$name".first.*
-  boot_uhid_once "$name" "$kroot" "$initramfs" || status=$?
-  if lost_report "$name" "$work/console-$name.txt" "$status"; then
-    boot_uhid_once "$name" "$kroot" "$initramfs" || true
+  boot_once "$kind" "$name" "$kroot" "$initramfs" "$mode" "$limit" "$(IFS=,; echo "$*")" || status=$?
+  if lost_report "$name" "$report" "$status" "$limit"; then
+    boot_once "$kind" "$name" "$kroot" "$initramfs" "$mode" "$limit" "$(IFS=,; echo "$*")" || true
   fi
-  check_report "$name" "$work/console-$name.txt" "$@"
+  check_report "$name" "$report" "$@"
 }
 
-boot_uhid_once() { # name kernel-folder initramfs: returns qemu's status
+boot_once() { # uhid|system name kernel-folder initramfs mode time-limit scenarios
+  if [ "$1" = system ]; then shift; boot_system_once "$@"; else shift; boot_uhid_once "$@"; fi
+}
+
+boot_uhid_once() { # name kernel-folder initramfs mode time-limit scenarios: returns qemu's status
   local name=$1 kroot=$2 initramfs=$3 start status=0
   echo "== lab $name: booting $(basename "$kroot") ($(du -h "$initramfs" | cut -f1) initramfs)"
   start=$(date +%s)
-  timeout "$timeout_seconds" qemu-system-x86_64 -accel tcg -cpu max -m 512 -nographic -no-reboot -net none \
+  timeout "$5" qemu-system-x86_64 -accel tcg -cpu max -m 512 -nographic -no-reboot -net none \
     -kernel "$(ls "$kroot"/boot/vmlinuz-*)" -initrd "$initramfs" \
-    -append "console=ttyS0 quiet panic=-1 oops=panic" </dev/null >"$work/console-$name.log" 2>&1 || status=$?
+    -append "console=ttyS0 quiet panic=-1 oops=panic pelmor.scenarios=$6" </dev/null >"$work/console-$name.log" 2>&1 \
+    || status=$?
   tr -d '\r' <"$work/console-$name.log" | grep -a -v $'\e' >"$work/console-$name.txt" || true
-  grep -a -v -E '^\s*$|^\[' "$work/console-$name.txt" || true
+  grep -a -v -E '^\s*$|^\[|^LAB TIME' "$work/console-$name.txt" || true
   echo "lab $name took $(( $(date +%s) - start )) s (qemu status $status)"
   return "$status"
-}
-
-# Boots the whole-system guest and checks the scenarios it must pass.
-boot_system() { # codename mode kernel-folder initramfs scenarios...
-  local name=system-$1-$2 mode=$2 kroot=$3 initramfs=$4 status=0
-  shift 4
-  rm -f "$work"/{console,report,journal}-"$name".first.*
-  boot_system_once "$name" "$mode" "$kroot" "$initramfs" || status=$?
-  if lost_report "$name" "$work/report-$name.txt" "$status"; then
-    boot_system_once "$name" "$mode" "$kroot" "$initramfs" || true
-  fi
-  check_report "$name" "$work/report-$name.txt" "$@"
 }
 
 # ttyS0 is the console, ttyS1 the report, ttyS2 the journal, dumped at the
@@ -354,19 +404,36 @@ boot_system() { # codename mode kernel-folder initramfs scenarios...
 # guest's kernel while it patches its own code at boot (an int3 Oops in
 # sched_clock_cpu) or brings the second CPU back at resume, or hangs it in
 # S3.
-boot_system_once() { # name mode kernel-folder initramfs: returns qemu's status
-  local name=$1 mode=$2 kroot=$3 initramfs=$4 start status=0
+boot_system_once() { # name kernel-folder initramfs mode time-limit scenarios: returns qemu's status
+  local name=$1 kroot=$2 initramfs=$3 start status=0
   echo "== lab $name: booting $(basename "$kroot") with systemd ($(du -h "$initramfs" | cut -f1) initramfs)"
   start=$(date +%s)
-  timeout "$timeout_seconds" qemu-system-x86_64 -accel tcg -cpu max -smp 1 -m 2048 -display none -no-reboot \
+  timeout "$5" qemu-system-x86_64 -accel tcg -cpu max -smp 1 -m 2048 -display none -no-reboot \
     -net none -serial "file:$work/console-$name.log" -serial "file:$work/report-$name.log" \
     -serial "file:$work/journal-$name.log" -kernel "$(ls "$kroot"/boot/vmlinuz-*)" -initrd "$initramfs" \
-    -append "console=ttyS0 quiet panic=-1 systemd.show_status=0 pelmor.lab=$mode" </dev/null || status=$?
+    -append "console=ttyS0 quiet panic=-1 systemd.show_status=0 pelmor.lab=$4 pelmor.scenarios=$6" \
+    </dev/null || status=$?
   tr -d '\r' <"$work/report-$name.log" >"$work/report-$name.txt"
   grep -a -v '^LAB TIME' "$work/report-$name.txt" || true
   echo "lab $name took $(( $(date +%s) - start )) s (qemu status $status)"
   grep -a '^LAB TIME' "$work/report-$name.txt" | sed 's/^LAB TIME /  figure: /' || true
   return "$status"
+}
+
+# Boots a guest for the scenarios, all in one boot, or each in its own with
+# --alone. No scenario, no boot.
+boot_scenarios() { # uhid|system name kernel-folder initramfs mode scenarios...
+  local kind=$1 name=$2 kroot=$3 initramfs=$4 mode=$5 scenario result=0
+  shift 5
+  [ $# -gt 0 ] || return 0
+  if [ -z "$alone" ]; then
+    boot_and_check "$kind" "$name" "$kroot" "$initramfs" "$mode" "$@"
+    return
+  fi
+  for scenario in "$@"; do
+    boot_and_check "$kind" "$name-$scenario" "$kroot" "$initramfs" "$mode" "$scenario" || result=1
+  done
+  return "$result"
 }
 
 # The lab boots Debian's kernel packages from this machine's Debian mirror;
@@ -382,51 +449,69 @@ release_sources "$here" >/dev/null 2>&1 || {
 # is a skip, said again at the end; a run with skips and no failure ends
 # with 77.
 lost_archive="its kernel or root file system cannot be fetched (the archive is out of reach)"
-result=0
-skipped=()
-skip() { echo "SKIP: $1"; skipped+=("$1"); }
-if [ "$variant" = uhid ] || [ "$variant" = all ]; then
-  if kernel=$(fetch_kernel "$here" cloud-amd64); then
-    build_initramfs "$kernel" tests/lab/guest-init.sh "$work/initramfs-uhid.gz" hid hid-generic uhid
-    boot uhid "$kernel" "$work/initramfs-uhid.gz" \
-      init-defaults init-config-file init-one-refusing heartbeat-until-unplugged plain-file-device devnull-device \
-      || result=1
-  else
-    skip "the uhid guest: $lost_archive"
+skip() { echo "SKIP: $1"; }
+
+uhid_guest() {
+  local kernel scenarios
+  mapfile -t scenarios < <(scenarios_of uhid)
+  [ ${#scenarios[@]} -gt 0 ] || return 0
+  kernel=$(fetch_kernel "$here" cloud-amd64) || { skip "the uhid guest: $lost_archive"; return 0; }
+  build_initramfs "$kernel" tests/lab/guest-init.sh "$work/initramfs-uhid.gz" hid hid-generic uhid
+  boot_scenarios uhid uhid "$kernel" "$work/initramfs-uhid.gz" - "${scenarios[@]}"
+}
+
+# A release's whole-system guest, made and booted for its hotplug and its
+# coldplug scenarios.
+system_guest() { # codename
+  local codename=$1 deb kernel rootfs cpack="" hotplug coldplug initramfs=$work/initramfs-system-$1.cpio status=0
+  mapfile -t hotplug < <(scenarios_of system hotplug)
+  mapfile -t coldplug < <(scenarios_of system coldplug)
+  [ $((${#hotplug[@]} + ${#coldplug[@]})) -gt 0 ] || return 0
+  deb=$(guest_package "$codename")
+  [ -n "$deb" ] || { skip "the $codename guest: that release's root cannot be made"; return 0; }
+  if ! kernel=$(fetch_kernel "$codename" amd64) || ! rootfs=$(build_rootfs "$codename" "$deb"); then
+    skip "the $codename guest: $lost_archive"
+    return 0
   fi
-fi
-if [ "$variant" = system ] || [ "$variant" = all ]; then
-  for codename in "${system_releases[@]}"; do
-    deb=$(guest_package "$codename")
-    if [ -z "$deb" ]; then
-      skip "the $codename guest: that release's root cannot be made"
-      continue
-    fi
-    if ! kernel=$(fetch_kernel "$codename" amd64) || ! rootfs=$(build_rootfs "$codename" "$deb"); then
-      skip "the $codename guest: $lost_archive"
-      continue
-    fi
-    # Its upgrade row runs where the package users have can be built.
-    upgrade=()
-    if ! cpack=$(cpack_package "$codename"); then
-      result=1
-    elif [ -z "$cpack" ]; then
+  # The upgrade from the package users have runs where that can be built.
+  if [[ " ${hotplug[*]} " == *" package-upgraded-from-cpack "* ]]; then
+    cpack=$(cpack_package "$codename") || return 1
+    if [ -z "$cpack" ]; then
       skip "the $codename guest's upgrade from the CPack package: no Git history to build it from"
-    else
-      upgrade=(package-upgraded-from-cpack)
+      mapfile -t hotplug < <(printf '%s\n' "${hotplug[@]}" | grep -vx package-upgraded-from-cpack)
     fi
-    build_system_initramfs "$codename" "$kernel" "$rootfs" "$deb" "$work/initramfs-system.cpio" "$cpack"
-    boot_system "$codename" hotplug "$kernel" "$work/initramfs-system.cpio" \
-      first-plug-hid-not-loaded unplug-stops-everything first-plug-hid-loaded seat-user-configures \
-      user-without-session-refused fast-plug-cycles fast-plug-cycles-no-start-limit pulled-during-wait \
-      pulled-during-wait-no-start-limit heartbeat-refused-once units-hardened replayed-events-send-nothing \
-      package-pelmor-helper-restarts-heartbeat package-pelmor-helper-upgrade-restarts-heartbeat "${upgrade[@]}" \
-      package-purged-leaves-nothing package-installed-while-plugged resume-ordered-after-every-sleep \
-      second-receiver-configured resume-reconfigures linked-receiver-pulled-heartbeat-stays \
-      link-dangling-heartbeat-restarts resume-without-receiver || result=1
-    boot_system "$codename" coldplug "$kernel" "$work/initramfs-system.cpio" coldplug-at-boot || result=1
-  done
-fi
+  fi
+  build_system_initramfs "$codename" "$kernel" "$rootfs" "$deb" "$initramfs" "$cpack"
+  boot_scenarios system "system-$codename-hotplug" "$kernel" "$initramfs" hotplug "${hotplug[@]}" || status=1
+  boot_scenarios system "system-$codename-coldplug" "$kernel" "$initramfs" coldplug "${coldplug[@]}" || status=1
+  rm -f "$initramfs"
+  return "$status"
+}
+
+# Each guest has one virtual CPU, and this machine two or more: the
+# releases' guests boot side by side, each in a lane of its own (the uhid
+# guest, which is short, first in the first lane), and the lanes' output
+# follows in order once all are done.
+lane() { # index codename
+  local status=0
+  if [ "$1" = 0 ] && [ "$variant" != system ]; then uhid_guest || status=1; fi
+  if [ "$variant" != uhid ]; then system_guest "$2" || status=1; fi
+  return "$status"
+}
+result=0
+lanes=()
+echo "== lab: $([ "$variant" = uhid ] && echo "the uhid guest" || echo "the ${system_releases[*]} guests, side by side")"
+for index in "${!system_releases[@]}"; do
+  [ "$variant" != uhid ] || [ "$index" = 0 ] || break
+  lane "$index" "${system_releases[$index]}" >"$work/lane-$index.log" 2>&1 &
+  lanes+=("$!:$index")
+done
+for entry in "${lanes[@]}"; do
+  wait "${entry%%:*}" || result=1
+  cat "$work/lane-${entry#*:}.log"
+done
+mapfile -t skipped < <(cat "$work"/lane-*.log 2>/dev/null | sed -n 's/^SKIP: //p')
+rm -f "$work"/lane-*.log
 if [ "$result" = 0 ] && [ ${#skipped[@]} -gt 0 ]; then
   printf 'SKIP: %s\n' "${skipped[@]}"
   exit 77
