@@ -167,9 +167,11 @@ piuparts_base() { # codename: prints the tarball
 }
 
 # The package in PACKAGE_DIR installed, tested and purged where nothing of
-# it can stay: piuparts (install, purge, what is left) in a clean chroot,
-# beside the installed checks in a fresh root. The machine running this
-# never has the package installed, nor its maintainer scripts run.
+# it can stay: piuparts (install, purge, and anything left after it, files
+# and the maintainer scripts' records alike) in a clean chroot, beside the
+# installed checks and the package's own tests in a fresh root. The machine
+# running this never has the package installed, nor its maintainer scripts
+# run.
 release_testbed() { # codename source-dir package-dir
   local codename=$1 source=$2 packages=$3 base mirror tree status=0 piuparts_status=0 piuparts_pid
   base=$(piuparts_base "$codename") || {
@@ -185,8 +187,9 @@ release_testbed() { # codename source-dir package-dir
   cp "$source/tests/deploy/package-test.sh" "$tree/tests/deploy/"
   find "$packages" -maxdepth 1 -type f \( -name '*.deb' -o -name '*.dsc' -o -name '*.tar.*' \) \
     -exec cp {} "$tree/packages/" \;
-  in_release_root "$codename" "$source" "$tree" /src/tests/deploy/package-test.sh --installed /src/packages \
-    || status=$?
+  # piuparts checks the purge there; the fresh root checks the rest.
+  in_release_root "$codename" "$source" "$tree" \
+    env PELMOR_PURGE_BY_PIUPARTS=1 /src/tests/deploy/package-test.sh --installed /src/packages || status=$?
   rm -rf "$tree"
   wait "$piuparts_pid" || piuparts_status=$?
   if [ "$piuparts_status" -eq 0 ]; then
