@@ -75,6 +75,7 @@ heartbeat_pid() { systemctl show -p MainPID --value pelmor-heartbeat.service; }
 heartbeat_active() { systemctl -q is-active pelmor-heartbeat.service; }
 heartbeat_inactive() { ! heartbeat_active; }
 heartbeat_replaced() { heartbeat_active && [ "$(heartbeat_pid)" != "$1" ]; }
+hid_loaded() { lsmod | grep -q '^hid '; }
 has_node() { [ -n "$(node_of "$@")" ]; }
 has_no_node() { [ -z "$(node_of "$@")" ]; }
 init_unit() { echo "pelmor-init-receiver@${1#/dev/}.service"; }

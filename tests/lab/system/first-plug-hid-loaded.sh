@@ -6,7 +6,6 @@ set -eu
 # shellcheck source=tests/lab/lib/system.sh
 . "${0%/*}/../lib/system.sh"
 
-hid_loaded() { lsmod | grep -q '^hid '; }
 modprobe -a usbhid hid_generic
 assert_true "hid is not loaded" hid_loaded
 t=$(now)

@@ -6,7 +6,6 @@ set -eu
 # shellcheck source=tests/lab/lib/system.sh
 . "${0%/*}/../lib/system.sh"
 
-hid_loaded() { lsmod | grep -q '^hid '; }
 # As at boot: nothing uses them while both receivers are out.
 modprobe -r usbhid hid_generic hid
 assert_false "hid is still loaded" hid_loaded
